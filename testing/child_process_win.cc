@@ -1,0 +1,73 @@
+#include "testing/child_process_win.h"
+
+#include <fstream>
+
+namespace {
+
+std::wstring EnvironmentBlockWith(const EnvironmentOverrides& overrides) {
+  std::map<std::wstring, std::wstring> variables;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+    std::wstring text(entry);
+    const size_t equals = text.find(L'=', 1);
+    if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  FreeEnvironmentStringsW(block);
+  for (const auto& [name, value] : overrides) {
+    if (value.empty()) {
+      variables.erase(name);
+    } else {
+      variables[name] = value;
+    }
+  }
+  std::wstring result;
+  for (const auto& [name, value] : variables) result += name + L"=" + value + L'\0';
+  result += L'\0';
+  return result;
+}
+
+}  // namespace
+
+ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
+                        const wchar_t* current_directory) {
+  std::wstring environment = EnvironmentBlockWith(overrides);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), current_directory, &startup,
+                      &info)) {
+    return ScopedHandle();
+  }
+  ScopedHandle thread(info.hThread);
+  return ScopedHandle(info.hProcess);
+}
+
+DWORD RunChild(std::wstring command, const EnvironmentOverrides& overrides, DWORD timeout_ms) {
+  ScopedHandle process = StartChild(std::move(command), overrides);
+  if (!process.IsValid()) return 0xDEADBEEF;
+  if (WaitForSingleObject(process.Get(), timeout_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), 1);
+    return 0xDEADBEEF;
+  }
+  DWORD exit_code = 0xDEADBEEF;
+  GetExitCodeProcess(process.Get(), &exit_code);
+  return exit_code;
+}
+
+std::map<std::string, std::string> ReadProbeReport(const std::filesystem::path& path) {
+  std::map<std::string, std::string> report;
+  std::ifstream file(path, std::ios::binary);
+  std::string line;
+  while (std::getline(file, line)) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) report[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return report;
+}
+
+std::wstring SiblingProgram(const wchar_t* name) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return (std::filesystem::path(self).parent_path() / name).wstring();
+}

@@ -1,0 +1,34 @@
+// Starting test programs: a command with extra environment variables, and
+// reading back the payload probe's report.
+#ifndef TESTING_CHILD_PROCESS_WIN_H_
+#define TESTING_CHILD_PROCESS_WIN_H_
+
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/win/scoped_handle.h"
+
+using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Starts `command` with this process's environment plus `overrides` (an
+// empty value removes the variable). Returns an empty handle on failure.
+ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
+                        const wchar_t* current_directory = nullptr);
+
+// Starts `command` and waits up to `timeout_ms`; returns its exit code, or
+// 0xDEADBEEF when it could not be started or did not end in time.
+DWORD RunChild(std::wstring command, const EnvironmentOverrides& overrides,
+               DWORD timeout_ms = 30000);
+
+// The probe's key=value report, or an empty map when there is none.
+std::map<std::string, std::string> ReadProbeReport(const std::filesystem::path& path);
+
+// The path of a program built next to the running test program.
+std::wstring SiblingProgram(const wchar_t* name);
+
+#endif  // TESTING_CHILD_PROCESS_WIN_H_
