@@ -26,9 +26,20 @@ bool IsAsciiWhitespace(char c) {
 
 bool IsUnicodeWhitespace(wchar_t c) {
   switch (static_cast<uint32_t>(c)) {
-    case 0x0009: case 0x000A: case 0x000B: case 0x000C: case 0x000D: case 0x0020:
-    case 0x0085: case 0x00A0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
-    case 0x205F: case 0x3000:
+    case 0x0009:
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0020:
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;

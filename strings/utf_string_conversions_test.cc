@@ -25,9 +25,9 @@ TEST(Utf8ToWideTest, DecodesAndReplacesMaximalSubparts) {
        Units({'a', 0xFFFD, 'b'})},
       {"\xE2\x82", Units({0xFFFD})},  // cut short: one subpart
       {"\xF0\x9F\x98\x80", Units({0xD83D, 0xDE00})},
-      {"\xED\xA0\x80", Units({0xFFFD, 0xFFFD, 0xFFFD})},  // encoded surrogate
-      {"\xC0\xAF", Units({0xFFFD, 0xFFFD})},              // overlong
-      {"\xE0\x80\x80", Units({0xFFFD, 0xFFFD, 0xFFFD})},  // overlong
+      {"\xED\xA0\x80", Units({0xFFFD, 0xFFFD, 0xFFFD})},              // encoded surrogate
+      {"\xC0\xAF", Units({0xFFFD, 0xFFFD})},                          // overlong
+      {"\xE0\x80\x80", Units({0xFFFD, 0xFFFD, 0xFFFD})},              // overlong
       {"\xF4\x90\x80\x80", Units({0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD})},  // above U+10FFFF
       {"\xF0\x9F\x98"
        "x",
@@ -55,8 +55,9 @@ TEST(WideToUtf8Test, EncodesAndReplacesLoneSurrogates) {
       {Units({0xD83D, 0xDE00}), "\xF0\x9F\x98\x80"},
       {Units({0xD800}), "\xEF\xBF\xBD"},
       {Units({0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD"},  // reversed pair
-      {Units({'a', 0xD800, 'b'}), "a\xEF\xBF\xBD"
-                                  "b"},
+      {Units({'a', 0xD800, 'b'}),
+       "a\xEF\xBF\xBD"
+       "b"},
       {Units({0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF"},
   };
   for (const auto& c : cases) {
@@ -91,9 +92,9 @@ TEST(DecodeUtf8SequenceTest, ReportsSubpartLength) {
 TEST(UtfRoundTripTest, EveryScalarValueSurvives) {
   for (uint32_t cp = 0; cp <= 0x10FFFF; cp += (cp < 0x10000 ? 1 : 97)) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-    std::wstring wide = cp < 0x10000 ? Units({cp})
-                                     : Units({0xD800 + ((cp - 0x10000) >> 10),
-                                              0xDC00 + ((cp - 0x10000) & 0x3FF)});
+    std::wstring wide =
+        cp < 0x10000 ? Units({cp})
+                     : Units({0xD800 + ((cp - 0x10000) >> 10), 0xDC00 + ((cp - 0x10000) & 0x3FF)});
     ASSERT_EQ(Utf8ToWide(WideToUtf8(wide)), wide) << cp;
   }
 }

@@ -34,9 +34,8 @@ ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overri
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, environment.data(), current_directory, &startup,
-                      &info)) {
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      environment.data(), current_directory, &startup, &info)) {
     return ScopedHandle();
   }
   ScopedHandle thread(info.hThread);

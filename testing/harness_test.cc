@@ -28,20 +28,17 @@ TEST(BoxWatcherTest, ReadsAndDismissesABlockingBox) {
   EXPECT_EQ(result, IDOK);
 }
 
-TEST(BoxWatcherTest, NoBoxIsNoBox) {
-  EXPECT_FALSE(WaitForBox(L"No Such Box", 100).has_value());
-}
+TEST(BoxWatcherTest, NoBoxIsNoBox) { EXPECT_FALSE(WaitForBox(L"No Such Box", 100).has_value()); }
 
 TEST(PayloadProbeTest, ReportsItsStartAndExitsWithTheGivenCode) {
   ScopedTempDir dir;
   const std::wstring probe = SiblingProgram(L"payload_probe.exe");
   for (DWORD code : {0u, 7u, 0xC0000005u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(code);
-    const DWORD exit_code = RunChild(
-        L"\"" + probe + L"\" --silent x",
-        {{L"MIR_PROBE_REPORT", dir.Wide(L"report.txt")},
-         {L"MIR_PROBE_EXIT_CODE", std::to_wstring(code)},
-         {L"MIR_PROBE_ECHO_ENV", L"MIR_PROBE_EXIT_CODE,MIR_NOT_SET"}});
+    const DWORD exit_code = RunChild(L"\"" + probe + L"\" --silent x",
+                                     {{L"MIR_PROBE_REPORT", dir.Wide(L"report.txt")},
+                                      {L"MIR_PROBE_EXIT_CODE", std::to_wstring(code)},
+                                      {L"MIR_PROBE_ECHO_ENV", L"MIR_PROBE_EXIT_CODE,MIR_NOT_SET"}});
     EXPECT_EQ(exit_code, code);
     auto report = ReadProbeReport(dir.path() / "report.txt");
     EXPECT_NE(report["command_line"].find("--silent x"), std::string::npos);

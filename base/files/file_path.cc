@@ -64,8 +64,7 @@ PathValue PathValue::ParentDir() const {
   const std::wstring& path = result.text_;
   const size_t last_separator = path.find_last_of(L"\\/");
   if (last_separator == std::wstring::npos) {
-    return HasDriveLetter(path) ? PathValue(std::wstring_view(path).substr(0, 2))
-                                : PathValue(L".");
+    return HasDriveLetter(path) ? PathValue(std::wstring_view(path).substr(0, 2)) : PathValue(L".");
   }
   return PathValue(std::wstring_view(path).substr(0, last_separator + 1)).TrimTrailingSeparators();
 }

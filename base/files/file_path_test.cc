@@ -40,9 +40,18 @@ TEST(PathValueTest, TrimTrailingSeparators) {
   const struct {
     std::wstring_view path, expected;
   } cases[] = {
-      {L"a\\b\\\\", L"a\\b"}, {L"\\", L"\\"},      {L"C:\\", L"C:\\"},   {L"\\\\", L"\\\\"},
-      {L"C:\\\\", L"C:\\\\"}, {L"\\\\\\", L"\\"},  {L"C:\\\\\\", L"C:\\"}, {L"a/", L"a"},
-      {L"//", L"//"},         {L"C:", L"C:"},      {L"", L""},           {L"\\\\\\\\", L"\\"},
+      {L"a\\b\\\\", L"a\\b"},
+      {L"\\", L"\\"},
+      {L"C:\\", L"C:\\"},
+      {L"\\\\", L"\\\\"},
+      {L"C:\\\\", L"C:\\\\"},
+      {L"\\\\\\", L"\\"},
+      {L"C:\\\\\\", L"C:\\"},
+      {L"a/", L"a"},
+      {L"//", L"//"},
+      {L"C:", L"C:"},
+      {L"", L""},
+      {L"\\\\\\\\", L"\\"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(PathValue(c.path).ToUtf8());
@@ -54,10 +63,17 @@ TEST(PathValueTest, ParentDirAndLastComponent) {
   const struct {
     std::wstring_view path, parent, last;
   } cases[] = {
-      {L"C:\\a\\b", L"C:\\a", L"b"}, {L"C:\\a", L"C:\\", L"a"}, {L"C:a", L"C:", L"a"},
-      {L"a", L".", L"a"},            {L"\\a", L"\\", L"a"},     {L"a\\b\\", L"a", L"b"},
-      {L"", L".", L""},              {L"C:\\", L"C:\\", L"\\"}, {L"C:", L"C:", L""},
-      {L"\\\\s\\x", L"\\\\s", L"x"}, {L"a/b", L"a", L"b"},
+      {L"C:\\a\\b", L"C:\\a", L"b"},
+      {L"C:\\a", L"C:\\", L"a"},
+      {L"C:a", L"C:", L"a"},
+      {L"a", L".", L"a"},
+      {L"\\a", L"\\", L"a"},
+      {L"a\\b\\", L"a", L"b"},
+      {L"", L".", L""},
+      {L"C:\\", L"C:\\", L"\\"},
+      {L"C:", L"C:", L""},
+      {L"\\\\s\\x", L"\\\\s", L"x"},
+      {L"a/b", L"a", L"b"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(PathValue(c.path).ToUtf8());
@@ -71,9 +87,9 @@ TEST(PathValueTest, HasParentReference) {
     std::wstring_view path;
     bool expected;
   } cases[] = {
-      {L"..", true},          {L"a\\..\\b", true},  {L"a/...", true},   {L"a\\. ..", true},
-      {L"a\\..\t", true},     {L"C:..", true},      {L"a..b", false},   {L"..a", false},
-      {L"a\\b", false},       {L".", false},        {L"a\\.\\b", false}, {L"C:\\x..\\y", false},
+      {L"..", true},      {L"a\\..\\b", true}, {L"a/...", true},    {L"a\\. ..", true},
+      {L"a\\..\t", true}, {L"C:..", true},     {L"a..b", false},    {L"..a", false},
+      {L"a\\b", false},   {L".", false},       {L"a\\.\\b", false}, {L"C:\\x..\\y", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(PathValue(c.path).ToUtf8());
@@ -86,8 +102,8 @@ TEST(PathValueTest, IsAbsolutePath) {
     std::wstring_view path;
     bool expected;
   } cases[] = {
-      {L"C:\\x", true}, {L"c:/x", true}, {L"\\\\s\\x", true}, {L"//s", true},
-      {L"C:x", false},  {L"C:", false},  {L"\\x", false},     {L"x", false}, {L"", false},
+      {L"C:\\x", true}, {L"c:/x", true}, {L"\\\\s\\x", true}, {L"//s", true}, {L"C:x", false},
+      {L"C:", false},   {L"\\x", false}, {L"x", false},       {L"", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(PathValue(c.path).ToUtf8());

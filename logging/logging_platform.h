@@ -1,0 +1,54 @@
+// What logging needs from the operating system. logging_win.cc implements it
+// with Win32, logging_posix.cc for the native build of the portable code.
+#ifndef LOGGING_LOGGING_PLATFORM_H_
+#define LOGGING_LOGGING_PLATFORM_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "logging/log_format.h"
+#include "logging/logging.h"
+
+namespace logging::platform {
+
+// Saves errno and the thread's last-error code and zeroes both; the
+// destructor puts them back.
+class ScopedErrorState {
+ public:
+  ScopedErrorState();
+  ~ScopedErrorState();
+  ScopedErrorState(const ScopedErrorState&) = delete;
+  ScopedErrorState& operator=(const ScopedErrorState&) = delete;
+
+ private:
+  uint32_t last_error_;
+  int errno_;
+};
+
+LocalTime CurrentLocalTime();
+
+// A file opened for appending with read and write sharing, or nullptr.
+FileHandle OpenForAppend(const std::wstring& path);
+bool IsOpenFile(FileHandle file);
+void WriteToFile(FileHandle file, std::string_view bytes);
+void CloseFile(FileHandle file);
+void DeleteFileIgnoringErrors(const std::wstring& path);
+
+// The running program's directory with "debug.log" appended.
+std::wstring DefaultLogFileName();
+// The current directory, or nothing when it cannot be read into 260 characters.
+std::optional<std::wstring> CurrentDirectory();
+
+void WriteToDebugger(const std::string& line);
+void WriteToStderr(std::string_view line);
+
+// The system's message for `code`, or nothing with the lookup's own error.
+std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t& lookup_error);
+
+[[noreturn]] void Trap();
+
+}  // namespace logging::platform
+
+#endif  // LOGGING_LOGGING_PLATFORM_H_
