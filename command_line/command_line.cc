@@ -35,7 +35,8 @@ bool SplitSwitch(std::wstring_view element, std::wstring& name, std::wstring& va
   if (prefix == 0 || prefix == element.size()) return false;
   const size_t equals = element.find(L'=');
   name = std::wstring(element.substr(0, equals));
-  value = equals == std::wstring_view::npos ? std::wstring() : std::wstring(element.substr(equals + 1));
+  value =
+      equals == std::wstring_view::npos ? std::wstring() : std::wstring(element.substr(equals + 1));
   return true;
 }
 

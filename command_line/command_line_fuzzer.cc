@@ -9,8 +9,7 @@
 #include "strings/utf_string_conversions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::wstring text =
-      Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::wstring text = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
   CommandLine::StringVector list;
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {

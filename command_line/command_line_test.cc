@@ -39,8 +39,8 @@ TEST(CommandLineTest, ValuesSplitAtTheFirstEquals) {
 
 TEST(CommandLineTest, TerminatorEndsSwitchParsingAndStays) {
   const CommandLine command_line = CommandLine::FromCommandText(L"prog - / --y -- --x /z");
-  EXPECT_THAT(command_line.elements(), ElementsAre(L"prog", L"--y", L"-", L"/", L"--", L"--x",
-                                                   L"/z"));
+  EXPECT_THAT(command_line.elements(),
+              ElementsAre(L"prog", L"--y", L"-", L"/", L"--", L"--x", L"/z"));
   EXPECT_FALSE(command_line.IsSwitchPresent("x"));
   EXPECT_THAT(command_line.PlainArguments(), ElementsAre(L"-", L"/", L"--", L"--x", L"/z"));
   EXPECT_EQ(command_line.ArgumentsText(), L"--y - / -- --x /z");

@@ -6,7 +6,7 @@
 #include "command_line/command_line.h"
 
 CommandLine::StringVector SplitCommandText(const wchar_t* text) {
-  using SplitFunction = wchar_t** (WINAPI*)(const wchar_t*, int*);
+  using SplitFunction = wchar_t**(WINAPI*)(const wchar_t*, int*);
   ScopedLibrary library(::LoadLibraryExW(L"api-ms-win-downlevel-shell32-l1-1-0.dll", nullptr,
                                          LOAD_LIBRARY_SEARCH_SYSTEM32));
   SplitFunction split = &::CommandLineToArgvW;

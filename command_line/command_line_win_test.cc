@@ -23,8 +23,9 @@ std::vector<std::wstring> SystemSplit(const std::wstring& text) {
 
 std::wstring RandomElement(std::mt19937& random) {
   static const wchar_t* const kPieces[] = {
-      L"a", L"B", L" ", L"\t", L"\"", L"\\", L"\\\\", L"\\\"", L"\\\\\"", L"=", L"-",
-      L"\u00E9", L"\u20AC", L"\xD83D\xDE00", L"x y", L"''", L"%TEMP%", L"^", L"&"};
+      L"a",    L"B",      L" ",      L"\t", L"\"",     L"\\",     L"\\\\",
+      L"\\\"", L"\\\\\"", L"=",      L"-",  L"\u00E9", L"\u20AC", L"\xD83D\xDE00",
+      L"x y",  L"''",     L"%TEMP%", L"^",  L"&"};
   std::wstring element;
   const int length = 1 + static_cast<int>(random() % 8);
   for (int i = 0; i < length; ++i) element += kPieces[random() % std::size(kPieces)];

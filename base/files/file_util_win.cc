@@ -178,10 +178,10 @@ bool PathHasAccess(const PathValue& path, uint32_t directory_access, uint32_t fi
   const DWORD attributes = ::GetFileAttributesW(path.Text().c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   const bool is_directory = attributes & FILE_ATTRIBUTE_DIRECTORY;
-  ScopedHandle file(::CreateFileW(
-      path.Text().c_str(), is_directory ? directory_access : file_access,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      is_directory ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedHandle file(
+      ::CreateFileW(path.Text().c_str(), is_directory ? directory_access : file_access,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    is_directory ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.IsValid();
 }
 

@@ -38,7 +38,9 @@ class ScopedEnvironmentVariable {
     if (had_value_) old_ = std::wstring(old, length);
     SetEnvironmentVariableW(name, value.c_str());
   }
-  ~ScopedEnvironmentVariable() { SetEnvironmentVariableW(name_, had_value_ ? old_.c_str() : nullptr); }
+  ~ScopedEnvironmentVariable() {
+    SetEnvironmentVariableW(name_, had_value_ ? old_.c_str() : nullptr);
+  }
 
  private:
   const wchar_t* name_;
@@ -109,7 +111,8 @@ TEST_F(FileUtilWinTest, RecursiveDeleteClearsReadOnlyEntries) {
   ASSERT_TRUE(EnsureDirectory(Path(L"tree\\sub")));
   Write(L"tree\\sub\\locked.txt", "x");
   Write(L"tree\\top.txt", "y");
-  ASSERT_TRUE(SetFileAttributesW(Path(L"tree\\sub\\locked.txt").Text().c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(
+      SetFileAttributesW(Path(L"tree\\sub\\locked.txt").Text().c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesW(Path(L"tree\\sub").Text().c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_TRUE(DeleteRecursively(Path(L"tree")));
   EXPECT_FALSE(PathExists(Path(L"tree")));
@@ -200,8 +203,8 @@ TEST_F(FileUtilWinTest, OpenFileIsNotInherited) {
   ScopedFile file = OpenFile(Path(L"f"), "rb");
   ASSERT_TRUE(file);
   DWORD flags = 0;
-  ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get()))),
-                                   &flags));
+  ASSERT_TRUE(
+      GetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get()))), &flags));
   EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 
