@@ -1,0 +1,10 @@
+// The source location every attribution log line carries in its header.
+#ifndef MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_LOG_H_
+#define MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_LOG_H_
+
+#include "logging/logging.h"
+
+inline constexpr logging::LogSource kAttributionLog{
+    "mir_installer_win/installer/install_attribution_win"};
+
+#endif  // MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_LOG_H_

@@ -1,0 +1,94 @@
+#include "mir_installer_win/installer/channel_info.h"
+
+#include "mir_installer_win/installer/attribution_log.h"
+#include "strings/utf_string_conversions.h"
+
+namespace {
+
+std::string_view AsText(ByteSpan span) {
+  return std::string_view(reinterpret_cast<const char*>(span.data()), span.size());
+}
+
+// The trailer search with the marker required at or after `earliest_marker`.
+std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
+  const std::string_view bytes = AsText(span);
+  const size_t last_non_zero = bytes.find_last_not_of('\0');
+  if (last_non_zero == std::string_view::npos) return std::string();
+  const uint64_t trimmed = uint64_t{last_non_zero} + 1;
+  if (trimmed <= 11) return std::string();
+  // Only the last marker is examined; an earlier one is never tried.
+  const size_t marker = bytes.substr(0, trimmed).rfind(kTrailerMarker);
+  if (marker == std::string_view::npos) return std::string();
+  if (marker < earliest_marker) return std::string();
+  const uint64_t value_start = uint64_t{marker} + 12;
+  if (value_start > trimmed) return std::string();
+  const uint64_t length = uint64_t{span[marker + 8]} | uint64_t{span[marker + 9]} << 8 |
+                          uint64_t{span[marker + 10]} << 16 | uint64_t{span[marker + 11]} << 24;
+  if (value_start + length != trimmed) return std::string();
+  if (length < 1 || length > kMaxChannelInfoLength) return std::string();
+  const std::string_view value = bytes.substr(value_start, length);
+  if (!IsWellFormedWithoutNoncharacters(value)) return std::string();
+  return std::string(value);
+}
+
+}  // namespace
+
+bool IsWellFormedWithoutNoncharacters(std::string_view bytes) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t length;
+    const uint32_t code_point = DecodeUtf8Sequence(bytes.substr(pos), length);
+    if (code_point == kInvalidCodePoint || IsNoncharacter(code_point)) return false;
+    pos += length;
+  }
+  return true;
+}
+
+bool IsValidChannelInfo(std::string_view value) {
+  return !value.empty() && value.size() <= kMaxChannelInfoLength &&
+         IsWellFormedWithoutNoncharacters(value);
+}
+
+std::string FindChannelInfoTrailer(ByteSpan span) { return FindTrailerFrom(span, 0); }
+
+std::string FindChannelInfoTrailerAfterDer(ByteSpan span) {
+  const uint64_t n = span.size();
+  if (n < 2) return std::string();
+  uint64_t header = 2;
+  uint64_t content_length = span[1];
+  if (span[1] >= 0x80) {
+    // Long form: the low bits count the length bytes; 0 (indefinite) is refused.
+    const uint64_t count = span[1] & 0x7F;
+    if (count < 1 || count > 4 || n < count + 2) return std::string();
+    content_length = 0;
+    for (uint64_t i = 0; i < count; ++i) content_length = content_length << 8 | span[2 + i];
+    header = 2 + count;
+  }
+  const uint64_t der_end = header + content_length;
+  if (der_end > n) return std::string();
+  return FindTrailerFrom(span, der_end);
+}
+
+std::string FindChannelInfoDelimited(ByteSpan span) {
+  const std::string_view bytes = AsText(span);
+  std::string result;
+  size_t p = 0;
+  while (bytes.size() - p >= kOpeningTag.size()) {
+    const size_t start = bytes.find(kOpeningTag, p);
+    if (start == std::string_view::npos) break;
+    const size_t value_start = start + kOpeningTag.size();
+    // Without a closing tag here, no later opening tag can have one either.
+    const size_t end = bytes.find(kClosingTag, value_start);
+    if (end == std::string_view::npos) break;
+    const std::string_view candidate = bytes.substr(value_start, end - value_start);
+    if (IsValidChannelInfo(candidate)) {
+      result.assign(candidate);
+    } else {
+      LOG_AT(kAttributionLog, 327, WARNING)
+          << "[InstallAttribution] Ignoring malformed CHANNEL_INFO"
+          << " (len=" << candidate.size() << ")";
+    }
+    p = end + kClosingTag.size();
+  }
+  return result;
+}

@@ -1,0 +1,32 @@
+// Finding the CHANNEL_INFO attribution value in an executable file and
+// storing it for the browser in HKCU\Software\Mirelo Browser\InstallAttribution.
+//
+// The locator reads the last mebibyte first and searches it for either form
+// of the record; only after a miss does it read a file of at most 64 MiB
+// whole and search it as a PE image. The launcher's own file is far larger,
+// so for it only the tail is ever read.
+#ifndef MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
+#define MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr int64_t kMaxAttributionFileSize = 536870912;  // 512 MiB
+inline constexpr uint64_t kTailWindowSize = 1048576;           // 1 MiB
+inline constexpr uint64_t kWholeImageScanLimit = 67108864;     // 64 MiB
+
+// The value, or empty when there is none or the file cannot be read. The
+// path is given to the system unchanged.
+std::string ReadAttributionFromFile(const wchar_t* path);
+// The same for the running executable's own file.
+std::string ReadAttributionFromSelf();
+
+// Validates `value` and writes it as REG_SZ "CHANNEL_INFO" (up to its first
+// NUL) under the product's attribution key, creating the key if needed.
+bool WriteAttributionToRegistry(std::string_view value);
+
+// The key the value is written under, below HKEY_CURRENT_USER.
+std::wstring AttributionKeyPath();
+
+#endif  // MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
