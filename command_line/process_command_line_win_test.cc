@@ -2,41 +2,16 @@
 // local application-data folder.
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "command_line/process_command_line.h"
 #include "logging/logging.h"
-#include "testing/scoped_temp_dir.h"
+#include "testing/scoped_command_config_win.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-
-// Writes mir_command.config for one test and removes it (and its folder,
-// when the test made it) afterwards.
-class ScopedCommandConfig {
- public:
-  ScopedCommandConfig() {
-    wchar_t folder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-    folder_ = std::filesystem::path(folder) / L"Mirelo Browser";
-    made_folder_ = std::filesystem::create_directories(folder_);
-  }
-  ~ScopedCommandConfig() {
-    std::error_code ignored;
-    std::filesystem::remove(file(), ignored);
-    if (made_folder_) std::filesystem::remove(folder_, ignored);
-  }
-  void Write(std::string_view bytes) const { WriteBytes(file(), bytes); }
-  std::filesystem::path file() const { return folder_ / L"mir_command.config"; }
-
- private:
-  std::filesystem::path folder_;
-  bool made_folder_ = false;
-};
 
 CommandLine Parse(const std::wstring& typed, std::string_view config) {
   return CommandLine::FromCommandText(AppendCommandConfig(typed, config));

@@ -23,7 +23,7 @@ class ScopedErrorState {
   ScopedErrorState& operator=(const ScopedErrorState&) = delete;
 
  private:
-  uint32_t last_error_;
+  [[maybe_unused]] uint32_t last_error_;  // Windows only
   int errno_;
 };
 

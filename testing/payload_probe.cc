@@ -18,6 +18,7 @@
 
 #include "base/win/scoped_handle.h"
 #include "strings/utf_string_conversions.h"
+#include "testing/file_checksum.h"
 
 namespace {
 
@@ -33,24 +34,6 @@ bool WriteAll(HANDLE handle, const std::string& bytes) {
   DWORD written = 0;
   return ::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
-}
-
-// FNV-1a over the whole file, with its size.
-bool HashFile(const wchar_t* path, uint64_t& size, uint64_t& hash) {
-  ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return false;
-  size = 0;
-  hash = 0xcbf29ce484222325ull;
-  static char buffer[1 << 16];
-  DWORD read = 0;
-  while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    for (DWORD i = 0; i < read; ++i) {
-      hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 0x100000001b3ull;
-    }
-    size += read;
-  }
-  return true;
 }
 
 int HoldFile(const wchar_t* path, DWORD milliseconds) {
@@ -103,9 +86,8 @@ int wmain(int argc, wchar_t** argv) {
     GetCurrentDirectoryW(MAX_PATH, directory);
     wchar_t module_path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-    uint64_t size = 0;
-    uint64_t hash = 0;
-    HashFile(module_path, size, hash);
+    FileChecksum checksum;
+    ChecksumFile(module_path, checksum);
 
     std::wstring report;
     report += L"command_line=" + std::wstring(GetCommandLineW()) + L"\n";
@@ -114,8 +96,8 @@ int wmain(int argc, wchar_t** argv) {
               std::to_wstring((startup.dwFlags & STARTF_USESHOWWINDOW) ? 1 : 0) + L"\n";
     report += L"show_window=" + std::to_wstring(startup.wShowWindow) + L"\n";
     report += L"module_path=" + std::wstring(module_path) + L"\n";
-    report += L"file_size=" + std::to_wstring(size) + L"\n";
-    report += L"file_checksum=" + std::to_wstring(hash) + L"\n";
+    report += L"file_size=" + std::to_wstring(checksum.size) + L"\n";
+    report += L"file_checksum=" + std::to_wstring(checksum.hash) + L"\n";
     std::wstring names = Env(L"MIR_PROBE_ECHO_ENV");
     for (size_t start = 0; start < names.size();) {
       size_t end = names.find(L',', start);

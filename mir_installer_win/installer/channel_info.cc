@@ -31,6 +31,24 @@ std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
   return std::string(value);
 }
 
+// The first opening tag, the name followed by a colon, at or after `from`.
+size_t FindOpeningTag(std::string_view bytes, size_t from) {
+  for (size_t name = bytes.find(kTagName, from); name != std::string_view::npos;
+       name = bytes.find(kTagName, name + 1)) {
+    if (name + kTagName.size() < bytes.size() && bytes[name + kTagName.size()] == ':') return name;
+  }
+  return std::string_view::npos;
+}
+
+// The first closing tag, a colon followed by the name, starting at or after `from`.
+size_t FindClosingTag(std::string_view bytes, size_t from) {
+  for (size_t name = bytes.find(kTagName, from + 1); name != std::string_view::npos;
+       name = bytes.find(kTagName, name + 1)) {
+    if (bytes[name - 1] == ':') return name - 1;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 bool IsWellFormedWithoutNoncharacters(std::string_view bytes) {
@@ -73,12 +91,12 @@ std::string FindChannelInfoDelimited(ByteSpan span) {
   const std::string_view bytes = AsText(span);
   std::string result;
   size_t p = 0;
-  while (bytes.size() - p >= kOpeningTag.size()) {
-    const size_t start = bytes.find(kOpeningTag, p);
+  while (bytes.size() - p >= kTagLength) {
+    const size_t start = FindOpeningTag(bytes, p);
     if (start == std::string_view::npos) break;
-    const size_t value_start = start + kOpeningTag.size();
+    const size_t value_start = start + kTagLength;
     // Without a closing tag here, no later opening tag can have one either.
-    const size_t end = bytes.find(kClosingTag, value_start);
+    const size_t end = FindClosingTag(bytes, value_start);
     if (end == std::string_view::npos) break;
     const std::string_view candidate = bytes.substr(value_start, end - value_start);
     if (IsValidChannelInfo(candidate)) {
@@ -88,7 +106,7 @@ std::string FindChannelInfoDelimited(ByteSpan span) {
           << "[InstallAttribution] Ignoring malformed CHANNEL_INFO"
           << " (len=" << candidate.size() << ")";
     }
-    p = end + kClosingTag.size();
+    p = end + kTagLength;
   }
   return result;
 }

@@ -21,8 +21,11 @@ using ByteSpan = std::span<const uint8_t>;
 
 inline constexpr size_t kMaxChannelInfoLength = 4096;
 inline constexpr std::string_view kTrailerMarker = "MIRBCH01";
-inline constexpr std::string_view kOpeningTag = "CHANNEL_INFO:";
-inline constexpr std::string_view kClosingTag = ":CHANNEL_INFO";
+// The tags are "CHANNEL_INFO:" and ":CHANNEL_INFO". Only the name is kept as
+// a constant: with a whole tag among its own bytes, the launcher would find
+// a "record" in its own file, made of whatever lies between two of them.
+inline constexpr std::string_view kTagName = "CHANNEL_INFO";
+inline constexpr size_t kTagLength = kTagName.size() + 1;  // with its colon
 
 // 1 to 4096 bytes of well-formed UTF-8 without noncharacters.
 bool IsValidChannelInfo(std::string_view value);

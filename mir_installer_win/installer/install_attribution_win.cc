@@ -131,8 +131,8 @@ bool WriteAttributionToRegistry(std::string_view value) {
   const std::wstring data = Utf8ToWide(value);
   const LONG result = key.WriteString(L"CHANNEL_INFO", data.c_str());
   if (result != ERROR_SUCCESS) {
-    LOG_AT(kAttributionLog, 628, ERROR)
-        << "[InstallAttribution] Failed to write CHANNEL_INFO: " << result;
+    LOG_AT(kAttributionLog, 628, ERROR) << "[InstallAttribution] Failed to write CHANNEL_INFO"
+                                        << ": " << result;  // no tag in the binary
     return false;
   }
   LOG_AT(kAttributionLog, 633, INFO) << "[InstallAttribution] Wrote CHANNEL_INFO to registry; "

@@ -1,0 +1,441 @@
+// The launcher as users run it: a separate process with its own temporary
+// directory, checked through its log file, the registry, the work directory,
+// the payload probe's report, its boxes and its exit code.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "strings/utf_string_conversions.h"
+#include "testing/box_watcher_win.h"
+#include "testing/child_process_win.h"
+#include "testing/file_checksum.h"
+#include "testing/log_capture.h"
+#include "testing/scoped_command_config_win.h"
+#include "testing/scoped_registry_key_win.h"
+#include "testing/scoped_temp_dir.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr wchar_t kCaption[] = L"Mirelo Browser Setup";
+constexpr wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Mirelo Browser";
+
+std::string Launcher(int line, const std::string& text, const char* severity = "INFO") {
+  return std::string(severity) +
+         ":mir_installer_win/setup_launcher/setup_launcher_main:" + std::to_string(line) + "] " +
+         text;
+}
+
+std::string Attribution(int line, const std::string& text, const char* severity = "INFO") {
+  return std::string(severity) +
+         ":mir_installer_win/installer/install_attribution_win:" + std::to_string(line) +
+         "] [InstallAttribution] " + text;
+}
+
+struct LauncherRun {
+  bool exited = false;
+  DWORD exit_code = 0;
+  std::vector<BoxInfo> boxes;
+  std::vector<std::string> log;               // line bodies of mir_setup_launcher.log
+  std::map<std::string, std::string> report;  // the probe's, when a payload ran
+  std::wstring work_directory;                // from the log's "Temp directory created: " line
+};
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  LauncherTest() {
+    std::filesystem::create_directories(tmp());
+    std::filesystem::create_directories(cwd());
+  }
+
+  std::filesystem::path tmp() const { return root_.path() / "tmp"; }
+  std::filesystem::path cwd() const { return root_.path() / "cwd"; }
+  std::filesystem::path log_file() const { return tmp() / "mir_setup_launcher.log"; }
+
+  LauncherRun Run(const std::wstring& program, const std::wstring& arguments,
+                  EnvironmentOverrides environment = {}) {
+    environment.emplace_back(L"MIR_PROBE_REPORT", (root_.path() / "report.txt").wstring());
+    bool tmp_given = false;
+    for (const auto& [name, value] : environment) tmp_given = tmp_given || name == L"TMP";
+    if (!tmp_given) {
+      environment.emplace_back(L"TMP", tmp().wstring());
+      environment.emplace_back(L"TEMP", tmp().wstring());
+    }
+    const std::wstring command =
+        L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
+    ScopedHandle process = StartChild(command, environment, cwd().wstring().c_str());
+    EXPECT_TRUE(process.IsValid()) << GetLastError();
+    const WatchedRun watched = WaitWatchingBoxes(process.Get(), kCaption, 60000);
+    LauncherRun run;
+    run.exited = watched.exited;
+    run.exit_code = watched.exit_code;
+    run.boxes = watched.boxes;
+    run.log = ScopedLogCapture::FileBodies(ReadBytes(log_file()));
+    run.report = ReadProbeReport(root_.path() / "report.txt");
+    const std::string created = Launcher(195, "Temp directory created: ");
+    for (const std::string& line : run.log) {
+      if (line.rfind(created, 0) == 0) run.work_directory = Utf8ToWide(line.substr(created.size()));
+    }
+    return run;
+  }
+  LauncherRun Run(const std::wstring& arguments, EnvironmentOverrides environment = {}) {
+    return Run(SiblingProgram(L"e2e_launcher.exe"), arguments, std::move(environment));
+  }
+
+  void Install(const std::wstring& location) const {
+    ASSERT_EQ(uninstall_.SetString(L"InstallLocation", location), ERROR_SUCCESS);
+  }
+  std::string StoredAttribution() const {
+    std::string data;
+    DWORD type = 0;
+    if (!attribution_.GetRaw(L"CHANNEL_INFO", &data, &type) || type != REG_SZ) return "<none>";
+    return WideToUtf8(
+        std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2 - 1));
+  }
+
+  ScopedTempDir root_;
+  ScopedRegistryTree uninstall_{HKEY_CURRENT_USER, kUninstallKey};
+  ScopedRegistryTree product_{HKEY_CURRENT_USER, L"Software\\Mirelo Browser"};
+  ScopedRegistryTree attribution_{HKEY_CURRENT_USER,
+                                  L"Software\\Mirelo Browser\\InstallAttribution"};
+  ScopedCommandConfig config_;
+};
+
+// Lines that hold a process id are compared up to the id.
+void ExpectLog(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
+  ASSERT_EQ(actual.size(), expected.size()) << ::testing::PrintToString(actual);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (!expected[i].empty() && expected[i].back() == '*') {
+      EXPECT_THAT(actual[i], ::testing::StartsWith(expected[i].substr(0, expected[i].size() - 1)))
+          << "line " << i;
+    } else {
+      EXPECT_EQ(actual[i], expected[i]) << "line " << i;
+    }
+  }
+}
+
+std::vector<std::string> Extraction(const std::string& work, int id, const std::string& name,
+                                    uint64_t size) {
+  const std::string path = work + "\\" + name;
+  return {Launcher(48, "Extracting resource " + std::to_string(id) + " to " + path),
+          Launcher(77, "Resource size: " + std::to_string(size) + " bytes"),
+          Launcher(89, "Successfully extracted resource to " + path)};
+}
+
+uint64_t ProbeSize() { return std::filesystem::file_size(SiblingProgram(L"payload_probe.exe")); }
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+const std::string kBanner = "======================================";
+
+TEST_F(LauncherTest, InteractiveFirstInstall) {
+  LauncherRun run = Run(L"");
+  ASSERT_TRUE(run.exited);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_TRUE(run.boxes.empty());
+  ASSERT_FALSE(run.work_directory.empty());
+  const std::string work = WideToUtf8(run.work_directory);
+  EXPECT_EQ(std::filesystem::path(run.work_directory).parent_path(), tmp());
+  EXPECT_THAT(WideToUtf8(std::filesystem::path(run.work_directory).filename().wstring()),
+              ::testing::MatchesRegex("MirSetup_\\d+_\\d+"));
+  const std::string guide = work + "\\MIR_SETUP_GUIDE_EXE_NAME";
+  const std::string installer = work + "\\mir_installer_win_temp.exe";
+  const std::string probe_key =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Mirelo "
+      "Browser";
+  ExpectLog(
+      run.log,
+      Concat(
+          {{Launcher(329, kBanner), Launcher(330, "Setup Launcher Starting"),
+            Launcher(331, kBanner), Launcher(152, "RunLauncher starting..."),
+            Launcher(164, "Silent mode: false"),
+            Launcher(174, "About to call IsAlreadyInstalled()..."),
+            Launcher(112, "[IsAlreadyInstalled] START"),
+            Launcher(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
+            Launcher(123, "[IsAlreadyInstalled] Registry key path: " + probe_key),
+            Launcher(126, "[IsAlreadyInstalled] Opening registry key..."),
+            Launcher(129,
+                     "[IsAlreadyInstalled] Registry key not found (first install), "
+                     "returning false"),
+            Launcher(176, "IsAlreadyInstalled() returned: false"),
+            Launcher(183, "After installation check, silent mode is now: false"),
+            Launcher(184, "User initiated upgrade: false"),
+            Launcher(195, "Temp directory created: " + work),
+            Launcher(200, "Guide exe path: " + guide),
+            Launcher(201, "Real exe path: " + installer)},
+           Extraction(work, 201, "MIR_SETUP_GUIDE_EXE_NAME", ProbeSize()),
+           {Launcher(213, "Guide exe extracted successfully")},
+           Extraction(work, 202, "mir_installer_win_temp.exe", ProbeSize()),
+           {Launcher(225, "Real installer exe extracted successfully"),
+            Launcher(233, "Running setup guide"),
+            Attribution(360,
+                        "PE Security directory empty: cert_rva=0 cert_size=0 "
+                        "(unsigned exe or header cleared by repack tool)",
+                        "WARNING"),
+            Attribution(479, "No CHANNEL_INFO after PE-buffer attempts; cert_rva=0*"),
+            Launcher(264, "[InstallAttribution] No attribution data found in self exe"),
+            Launcher(266, "Launch command: \"" + guide + "\""),
+            Launcher(272, "Launching process..."), Launcher(285, "Process launched with PID: *"),
+            Launcher(288, "Process completed with exit code: 0"),
+            Launcher(290, "Cleaning up temp directory..."),
+            Launcher(292, "Temp directory deleted successfully"),
+            Launcher(335, "Setup Launcher Completed with exit code: 0"), Launcher(336, kBanner)}}));
+  // The guide ran, whole, in the work directory, with a normal window.
+  EXPECT_EQ(run.report.at("command_line"), "\"" + guide + "\"");
+  EXPECT_EQ(run.report.at("current_directory"), work);
+  EXPECT_EQ(run.report.at("startf_useshowwindow"), "1");
+  EXPECT_EQ(run.report.at("show_window"), "1");
+  FileChecksum expected;
+  ASSERT_TRUE(ChecksumFile(SiblingProgram(L"payload_probe.exe").c_str(), expected));
+  EXPECT_EQ(run.report.at("file_size"), std::to_string(expected.size));
+  EXPECT_EQ(run.report.at("file_checksum"), std::to_string(expected.hash));
+  EXPECT_FALSE(std::filesystem::exists(run.work_directory));
+  EXPECT_EQ(StoredAttribution(), "<none>");
+}
+
+TEST_F(LauncherTest, SilentSwitchInEverySpelling) {
+  Install(L"C:\\Mirelo");  // "silent" skips the probe: installed or not, no upgrade
+  for (const wchar_t* spelling : {L"--silent", L"-SILENT", L"/silent=0"}) {
+    SCOPED_TRACE(WideToUtf8(spelling));
+    LauncherRun run = Run(spelling);
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_THAT(run.log, Contains(Launcher(164, "Silent mode: true")));
+    EXPECT_THAT(run.log, Not(Contains(HasSubstr("IsAlreadyInstalled"))));
+    EXPECT_THAT(run.log, Contains(Launcher(184, "User initiated upgrade: false")));
+    EXPECT_THAT(run.log, Contains(Launcher(230, "Running real installer with --silent")));
+    const std::string installer = WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
+    EXPECT_EQ(run.report["command_line"], "\"" + installer + "\" --silent");
+    EXPECT_EQ(run.report["show_window"], "0");
+    EXPECT_EQ(run.report["startf_useshowwindow"], "1");
+  }
+}
+
+TEST_F(LauncherTest, InstalledBrowserGetsASilentUpgrade) {
+  Install(L"C:\\Users\\Someone\\AppData\\Local\\Mirelo Browser\\Application");
+  LauncherRun run = Run(L"");
+  EXPECT_EQ(run.exit_code, 0u);
+  const std::string installer = WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
+  EXPECT_EQ(run.report["command_line"], "\"" + installer + "\" --silent --launch-after-install");
+  EXPECT_EQ(run.report["show_window"], "0");
+  for (const std::string& line :
+       {Launcher(176, "IsAlreadyInstalled() returned: true"),
+        Launcher(178, "Existing installation detected, running silent upgrade (user-initiated)"),
+        Launcher(183, "After installation check, silent mode is now: true"),
+        Launcher(184, "User initiated upgrade: true"),
+        Launcher(244, "Appended --launch-after-install for user-initiated upgrade")}) {
+    EXPECT_THAT(run.log, Contains(line));
+  }
+}
+
+TEST_F(LauncherTest, SilentFromTheConfigurationFileOnly) {
+  config_.Write("\r\n  --silent  \r\n");
+  LauncherRun run = Run(L"");
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_THAT(run.log, Contains(Launcher(164, "Silent mode: true")));
+  EXPECT_THAT(run.report["command_line"], ::testing::EndsWith("\" --silent"));
+}
+
+TEST_F(LauncherTest, ChildExitCodeIsTheLaunchersUnchanged) {
+  LauncherRun run = Run(L"", {{L"MIR_PROBE_EXIT_CODE", L"0xC0000005"}});
+  EXPECT_EQ(run.exit_code, 0xC0000005u);
+  EXPECT_THAT(run.log, Contains(Launcher(288, "Process completed with exit code: -1073741819")));
+  EXPECT_THAT(run.log,
+              Contains(Launcher(335, "Setup Launcher Completed with exit code: -1073741819")));
+}
+
+TEST_F(LauncherTest, AttributionFromANamedSource) {
+  WriteBytes(root_.path() / "source.exe", "MZ...CHANNEL_INFO:src=named:CHANNEL_INFO...");
+  LauncherRun run =
+      Run(L"--mir-attribution-source=\"" + (root_.path() / "source.exe").wstring() + L"\"");
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(StoredAttribution(), "src=named");
+  EXPECT_THAT(run.log, Contains(Attribution(545,
+                                            "CHANNEL_INFO from file tail window (43 bytes, "
+                                            "same idea as 4f51b96/8656c3c2)")));
+  EXPECT_THAT(run.log, Contains(Attribution(633,
+                                            "Wrote CHANNEL_INFO to registry; key=HKCU\\Software\\"
+                                            "Mirelo Browser\\InstallAttribution value_len=9")));
+  EXPECT_THAT(run.log, Contains(Launcher(262,
+                                         "[InstallAttribution] Attribution written to "
+                                         "registry from launcher")));
+  // Nothing of it reaches the child.
+  EXPECT_EQ(run.report["command_line"],
+            "\"" + WideToUtf8(run.work_directory) + "\\MIR_SETUP_GUIDE_EXE_NAME\"");
+}
+
+TEST_F(LauncherTest, NamedSourceWithoutARecordFallsBackToTheLauncher) {
+  const std::wstring missing = (root_.path() / "missing.exe").wstring();
+  LauncherRun run = Run(L"--mir-attribution-source=" + missing);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(StoredAttribution(), "<none>");
+  EXPECT_THAT(run.log, Contains(Attribution(497, "CreateFileW failed: 2", "ERROR")));
+  EXPECT_THAT(run.log, Contains(HasSubstr(":479] [InstallAttribution] No CHANNEL_INFO")));
+  EXPECT_THAT(run.log, Contains(Launcher(
+                           264, "[InstallAttribution] No attribution data found in self exe")));
+}
+
+TEST_F(LauncherTest, RecordInTheLaunchersOwnFile) {
+  const std::filesystem::path stamped = root_.path() / "stamped_launcher.exe";
+  std::filesystem::copy_file(SiblingProgram(L"e2e_launcher.exe"), stamped);
+  {
+    std::ofstream out(stamped, std::ios::binary | std::ios::app);
+    out << "CHANNEL_INFO:src=self&campaign=\xC3\xA9t\xC3\xA9:CHANNEL_INFO";
+  }
+  LauncherRun run = Run(stamped.wstring(), L"--silent");
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(StoredAttribution(), "src=self&campaign=\xC3\xA9t\xC3\xA9");
+  EXPECT_THAT(run.log, Contains(HasSubstr(":545] [InstallAttribution] CHANNEL_INFO from file tail "
+                                          "window (1048576 bytes")));
+}
+
+TEST_F(LauncherTest, UnknownTemporaryDirectoryFailsWithoutALog) {
+  const std::wstring too_long = L"C:\\" + std::wstring(329, L'x');
+  for (const wchar_t* arguments : {L"", L"--silent"}) {
+    SCOPED_TRACE(WideToUtf8(arguments));
+    LauncherRun run = Run(arguments, {{L"TMP", too_long}, {L"TEMP", too_long}});
+    EXPECT_EQ(run.exit_code, 1u);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].text,
+              L"Setup could not create a temporary folder. Please check disk "
+              L"space and permissions.");
+    EXPECT_FALSE(std::filesystem::exists(log_file()));
+    EXPECT_TRUE(std::filesystem::is_empty(cwd()));  // no fallback log either
+    EXPECT_TRUE(run.report.empty());
+  }
+}
+
+TEST_F(LauncherTest, WorkDirectoryThatCannotBeCreated) {
+  WriteBytes(root_.path() / "a_file", "x");
+  const std::wstring file = (root_.path() / "a_file").wstring();
+  LauncherRun run = Run(L"--silent", {{L"TMP", file}, {L"TEMP", file}});
+  EXPECT_EQ(run.exit_code, 1u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text,
+            L"Setup could not create a temporary folder. Please check disk "
+            L"space and permissions.");
+  // The log file could not be opened in the "temporary directory" either, so
+  // the lines went to debug.log in the current directory.
+  EXPECT_THAT(ScopedLogCapture::FileBodies(ReadBytes(cwd() / "debug.log")),
+              Contains(Launcher(188, "Failed to create temp dir", "ERROR")));
+}
+
+// The box is checked while it blocks, then dismissed.
+struct BoxCheck {
+  std::vector<BoxInfo> boxes;
+  bool work_directory_present_during_box = false;
+};
+
+BoxCheck RunWatchingWorkDirectory(HANDLE process, const std::filesystem::path& tmp) {
+  BoxCheck check;
+  const ULONGLONG deadline = GetTickCount64() + 60000;
+  while (GetTickCount64() < deadline && WaitForSingleObject(process, 20) != WAIT_OBJECT_0) {
+    HWND box = FindWindowW(L"#32770", kCaption);
+    if (!box || !IsWindowVisible(box)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(tmp)) {
+      if (entry.is_directory() && entry.path().filename().string().rfind("MirSetup_", 0) == 0) {
+        check.work_directory_present_during_box = true;
+      }
+    }
+    if (auto info = DismissBoxOnce(kCaption)) check.boxes.push_back(*info);
+  }
+  return check;
+}
+
+TEST_F(LauncherTest, PayloadsThatCannotBeExtractedOrStarted) {
+  const struct {
+    const wchar_t* launcher;
+    std::string error_line;
+    std::wstring box;
+  } cases[] = {
+      {L"e2e_launcher_empty_guide.exe", Launcher(204, "Failed to extract guide exe", "ERROR"),
+       L"Setup could not extract the installer. Please run the setup again or contact support."},
+      {L"e2e_launcher_empty_installer.exe",
+       Launcher(216, "Failed to extract real installer exe", "ERROR"),
+       L"Setup could not extract the installer. Please run the setup again or contact support."},
+      {L"e2e_launcher_not_a_program.exe",
+       Launcher(275, "Failed to launch process, GetLastError: *", "ERROR"),
+       L"Setup could not start the installer. Please run the setup again or contact support."},
+  };
+  for (const auto& c : cases) {
+    for (bool silent : {false, true}) {
+      SCOPED_TRACE(WideToUtf8(c.launcher) + (silent ? " silent" : " interactive"));
+      ScopedHandle process = StartChild(
+          L"\"" + SiblingProgram(c.launcher) + L"\"" + (silent ? L" --silent" : L""),
+          {{L"TMP", tmp().wstring()}, {L"TEMP", tmp().wstring()}}, cwd().wstring().c_str());
+      ASSERT_TRUE(process.IsValid());
+      const BoxCheck check = RunWatchingWorkDirectory(process.Get(), tmp());
+      DWORD exit_code = 0;
+      GetExitCodeProcess(process.Get(), &exit_code);
+      EXPECT_EQ(exit_code, 1u);
+      if (silent) {
+        EXPECT_TRUE(check.boxes.empty());
+      } else {
+        ASSERT_EQ(check.boxes.size(), 1u);
+        EXPECT_EQ(check.boxes[0].caption, kCaption);
+        EXPECT_EQ(check.boxes[0].text, c.box);
+        EXPECT_FALSE(check.boxes[0].has_owner);
+        EXPECT_TRUE(check.boxes[0].has_icon);
+        EXPECT_TRUE(check.boxes[0].has_ok_button);
+        EXPECT_FALSE(check.boxes[0].has_cancel_button);
+        EXPECT_TRUE(check.work_directory_present_during_box);
+      }
+      const std::vector<std::string> log = ScopedLogCapture::FileBodies(ReadBytes(log_file()));
+      const std::string& wanted = c.error_line;
+      EXPECT_THAT(log, Contains(wanted.back() == '*'
+                                    ? ::testing::StartsWith(wanted.substr(0, wanted.size() - 1))
+                                    : ::testing::StartsWith(wanted)));
+      EXPECT_THAT(log, Contains(Launcher(335, "Setup Launcher Completed with exit code: 1")));
+      // Only the log file is left in the temporary directory.
+      std::vector<std::filesystem::path> left;
+      for (const auto& entry : std::filesystem::directory_iterator(tmp()))
+        left.push_back(entry.path().filename());
+      EXPECT_EQ(left, std::vector<std::filesystem::path>{"mir_setup_launcher.log"});
+    }
+  }
+}
+
+TEST_F(LauncherTest, LockedWorkDirectoryIsLeftWithAWarning) {
+  LauncherRun run = Run(L"", {{L"MIR_PROBE_EXIT_CODE", L"7"},
+                              {L"MIR_PROBE_HOLD_FILE", L"held.txt"},
+                              {L"MIR_PROBE_HOLD_MS", L"4000"}});
+  EXPECT_EQ(run.exit_code, 7u);
+  EXPECT_THAT(run.log, Contains(Launcher(294, "Failed to delete temp directory (may be locked)",
+                                         "WARNING")));
+  EXPECT_THAT(run.log, Contains(Launcher(335, "Setup Launcher Completed with exit code: 7")));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(run.work_directory) / "held.txt"));
+  Sleep(4500);  // let the holder end before the directory is removed
+}
+
+// The launcher searches its own file for delimited records; its own bytes
+// must not hold a tag, or the text between two of them would be taken for one.
+TEST(LauncherFileTest, HoldsNoAttributionTag) {
+  for (const wchar_t* launcher : {L"mir_setup_launcher.exe", L"e2e_launcher.exe"}) {
+    const std::string bytes = ReadBytes(SiblingProgram(launcher));
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.find(std::string("CHANNEL_INFO") + ":"), std::string::npos);
+    EXPECT_EQ(bytes.find(std::string(":") + "CHANNEL_INFO"), std::string::npos);
+  }
+}
+
+TEST_F(LauncherTest, EarlierLogIsReplaced) {
+  WriteBytes(log_file(), "a line from an earlier run\n");
+  LauncherRun run = Run(L"--silent");
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.front(), Launcher(329, kBanner));
+  EXPECT_THAT(run.log, Not(Contains(HasSubstr("earlier run"))));
+}
+
+}  // namespace

@@ -1,0 +1,25 @@
+// The launcher's only user interface: a modal error box with no owner, the
+// caption "Mirelo Browser Setup", one OK button and the error icon.
+#ifndef MIR_INSTALLER_WIN_SETUP_LAUNCHER_ERROR_BOX_WIN_H_
+#define MIR_INSTALLER_WIN_SETUP_LAUNCHER_ERROR_BOX_WIN_H_
+
+#include <windows.h>
+
+inline constexpr wchar_t kErrorBoxCaption[] = L"Mirelo Browser Setup";
+inline constexpr wchar_t kInitializationFailedText[] =
+    L"Setup initialization failed. Please run the setup again.";
+inline constexpr wchar_t kTemporaryFolderFailedText[] =
+    L"Setup could not create a temporary folder. Please check disk space and permissions.";
+inline constexpr wchar_t kExtractFailedText[] =
+    L"Setup could not extract the installer. Please run the setup again or contact support.";
+inline constexpr wchar_t kStartFailedText[] =
+    L"Setup could not start the installer. Please run the setup again or contact support.";
+
+// Blocks until the user dismisses the box; the answer is of no interest.
+void ShowErrorBox(const wchar_t* text);
+
+// Lets tests see what the box is asked for, which another process cannot.
+using MessageBoxFunction = int(WINAPI*)(HWND, const wchar_t*, const wchar_t*, UINT);
+void SetMessageBoxForTesting(MessageBoxFunction function);
+
+#endif  // MIR_INSTALLER_WIN_SETUP_LAUNCHER_ERROR_BOX_WIN_H_
