@@ -12,13 +12,14 @@ jobs=$(nproc)
 failed=()
 for preset in native windows fuzz; do
   echo "=== $preset: configure and build"
-  if ! cmake --preset "$preset" >"build-$preset.log" 2>&1 ||
-     ! cmake --build --preset "$preset" -j "$jobs" >>"build-$preset.log" 2>&1; then
-    tail -40 "build-$preset.log"
+  log="build/$preset.log"
+  mkdir -p build
+  if ! cmake --preset "$preset" >"$log" 2>&1 ||
+     ! cmake --build --preset "$preset" -j "$jobs" >>"$log" 2>&1; then
+    tail -40 "$log"
     failed+=("$preset (build)")
     continue
   fi
-  rm -f "build-$preset.log"
   echo "=== $preset: test"
   ctest --preset "$preset" -j "$jobs" || failed+=("$preset")
 done

@@ -57,6 +57,20 @@ void StoreAttribution(const CommandLine& command_line) {
   }
 }
 
+// Deletes the work directory once the child has ended. The system may hold a
+// just-ended child's files, or its current directory, for a moment (Wine
+// does, and so do virus scanners on Windows), so a failure is retried for a
+// short while before the directory is given up.
+bool DeleteWorkDirectoryAfterChild(const PathValue& work_directory) {
+  constexpr int kAttempts = 10;
+  constexpr DWORD kPauseMilliseconds = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (base::DeleteRecursively(work_directory)) return true;
+    if (attempt == kAttempts) return false;
+    ::Sleep(kPauseMilliseconds);
+  }
+}
+
 int RunLauncher() {
   LOG_AT(kLauncherLog, 152, INFO) << "RunLauncher starting...";
   const CommandLine* command_line = GetProcessCommandLine();
@@ -135,7 +149,7 @@ int RunLauncher() {
   LOG_AT(kLauncherLog, 288, INFO) << "Process completed with exit code: " << result;
 
   LOG_AT(kLauncherLog, 290, INFO) << "Cleaning up temp directory...";
-  if (base::DeleteRecursively(work_directory)) {
+  if (DeleteWorkDirectoryAfterChild(work_directory)) {
     LOG_AT(kLauncherLog, 292, INFO) << "Temp directory deleted successfully";
   } else {
     LOG_AT(kLauncherLog, 294, WARNING) << "Failed to delete temp directory (may be locked)";
