@@ -30,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     program.back() != L'\\' && !command_line.IsSwitchPresent("single-argument");
   for (const std::wstring& element : command_line.elements()) {
     comparable = comparable && !element.empty() && element.find(L'\0') == std::wstring::npos;
+    // Switch names are written unquoted, so a name with a blank, a tab or a
+    // quote cannot survive the text form.
+    std::wstring name, value;
+    if (&element != &command_line.elements()[0] && SplitSwitch(element, name, value)) {
+      comparable = comparable && name.find_first_of(L" \t\"") == std::wstring::npos;
+    }
   }
   if (comparable && reparsed.elements() != command_line.elements()) abort();
   command_line.ArgumentsText();

@@ -9,6 +9,19 @@ std::string_view AsText(ByteSpan span) {
   return std::string_view(reinterpret_cast<const char*>(span.data()), span.size());
 }
 
+// The last start of the marker that ends at or before `end`. A plain byte
+// loop: string_view::rfind compares at every position.
+size_t FindLastMarker(std::string_view bytes, size_t end) {
+  if (end < kTrailerMarker.size()) return std::string_view::npos;
+  for (size_t pos = end - kTrailerMarker.size() + 1; pos-- > 0;) {
+    if (bytes[pos] == kTrailerMarker[0] &&
+        bytes.compare(pos, kTrailerMarker.size(), kTrailerMarker) == 0) {
+      return pos;
+    }
+  }
+  return std::string_view::npos;
+}
+
 // The trailer search with the marker required at or after `earliest_marker`.
 std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
   const std::string_view bytes = AsText(span);
@@ -17,7 +30,7 @@ std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
   const uint64_t trimmed = uint64_t{last_non_zero} + 1;
   if (trimmed <= 11) return std::string();
   // Only the last marker is examined; an earlier one is never tried.
-  const size_t marker = bytes.substr(0, trimmed).rfind(kTrailerMarker);
+  const size_t marker = FindLastMarker(bytes, trimmed);
   if (marker == std::string_view::npos) return std::string();
   if (marker < earliest_marker) return std::string();
   const uint64_t value_start = uint64_t{marker} + 12;

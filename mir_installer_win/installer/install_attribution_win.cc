@@ -2,102 +2,60 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "base/win/scoped_handle.h"
+#include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/attribution_log.h"
 #include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
 #include "product/product_details.h"
 #include "registry/registry_key_win.h"
 #include "strings/utf_string_conversions.h"
 
 namespace {
 
-bool Seek(HANDLE file, int64_t offset) {
-  LARGE_INTEGER distance;
-  distance.QuadPart = offset;
-  return ::SetFilePointerEx(file, distance, nullptr, FILE_BEGIN);
-}
+class WindowsAttributionFile : public AttributionFile {
+ public:
+  explicit WindowsAttributionFile(HANDLE file) : file_(file) {}
 
-// One synchronous read of up to `buffer.size()` bytes; false on failure.
-bool ReadOnce(HANDLE file, std::vector<uint8_t>& buffer, DWORD& read) {
-  read = 0;
-  return ::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
-}
+  bool Size(int64_t& size, uint32_t& error) override {
+    LARGE_INTEGER file_size;
+    if (!::GetFileSizeEx(file_.Get(), &file_size)) return Failed(error);
+    size = file_size.QuadPart;
+    return true;
+  }
+  bool SeekFromStart(int64_t offset, uint32_t& error) override {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return ::SetFilePointerEx(file_.Get(), distance, nullptr, FILE_BEGIN) || Failed(error);
+  }
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t& read) override {
+    DWORD count = 0;
+    const BOOL ok = ::ReadFile(file_.Get(), buffer, size, &count, nullptr);
+    read = count;
+    return ok;
+  }
+  void Close() override { file_.Close(); }
+
+ private:
+  static bool Failed(uint32_t& error) {
+    error = ::GetLastError();
+    return false;
+  }
+
+  ScopedHandle file_;
+};
 
 }  // namespace
 
 std::string ReadAttributionFromFile(const wchar_t* path) {
-  ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) {
-    LOG_AT(kAttributionLog, 497, ERROR)
-        << "[InstallAttribution] CreateFileW failed: " << ::GetLastError();
+  HANDLE handle = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!KernelHandleTraits::IsHeld(handle)) {
+    LOG_AT(kAttributionLog, 497, ERROR) << "[InstallAttribution] CreateFileW failed: "
+                                        << ::GetLastError();
     return std::string();
   }
-  LARGE_INTEGER file_size;
-  if (!::GetFileSizeEx(file.Get(), &file_size)) {
-    LOG_AT(kAttributionLog, 504, ERROR)
-        << "[InstallAttribution] GetFileSizeEx failed: " << ::GetLastError();
-    return std::string();
-  }
-  const int64_t size = file_size.QuadPart;
-  if (size <= 0 || size > kMaxAttributionFileSize) {
-    LOG_AT(kAttributionLog, 511, ERROR) << "[InstallAttribution] File size out of range: " << size
-                                        << " (max " << kMaxAttributionFileSize << ")";
-    return std::string();
-  }
-
-  const uint64_t window = std::min<uint64_t>(static_cast<uint64_t>(size), kTailWindowSize);
-  if (!Seek(file.Get(), size - static_cast<int64_t>(window))) {
-    LOG_AT(kAttributionLog, 525, ERROR)
-        << "[InstallAttribution] SetFilePointerEx (tail) failed: " << ::GetLastError();
-    return std::string();
-  }
-  std::vector<uint8_t> tail(window);
-  DWORD read = 0;
-  if (!ReadOnce(file.Get(), tail, read) || read == 0) {
-    LOG_AT(kAttributionLog, 536, ERROR) << "[InstallAttribution] ReadFile (tail window) failed";
-    return std::string();
-  }
-  tail.resize(read);  // a short read is accepted
-
-  std::string value = FindChannelInfoTrailer(tail);
-  if (value.empty()) value = FindChannelInfoDelimited(tail);
-  if (!value.empty()) {
-    file.Close();
-    LOG_AT(kAttributionLog, 545, INFO)
-        << "[InstallAttribution] CHANNEL_INFO from file tail window (" << read
-        << " bytes, same idea as 4f51b96/8656c3c2)";
-    return value;
-  }
-
-  if (static_cast<uint64_t>(size) <= kTailWindowSize) {
-    file.Close();  // the tail holds the whole file already
-    return FindChannelInfoInPeImage(tail);
-  }
-  if (static_cast<uint64_t>(size) > kWholeImageScanLimit) {
-    file.Close();
-    LOG_AT(kAttributionLog, 558, INFO)
-        << "[InstallAttribution] Tail window miss; file_size=" << size
-        << " exceeds whole-file PE scan limit " << kWholeImageScanLimit
-        << " \xE2\x80\x94 skip loading entire image.";
-    return std::string();
-  }
-  if (!Seek(file.Get(), 0)) {
-    LOG_AT(kAttributionLog, 566, ERROR)
-        << "[InstallAttribution] SetFilePointerEx (BOF) failed: " << ::GetLastError();
-    return std::string();
-  }
-  tail = std::vector<uint8_t>();  // release the window before the image is allocated
-  std::vector<uint8_t> image(static_cast<size_t>(size));
-  if (!ReadOnce(file.Get(), image, read) || read < image.size()) {
-    LOG_AT(kAttributionLog, 577, ERROR) << "[InstallAttribution] ReadFile (full image) failed";
-    return std::string();
-  }
-  file.Close();
-  return FindChannelInfoInPeImage(image);
+  WindowsAttributionFile file(handle);
+  return FindAttributionInFile(file);
 }
 
 std::string ReadAttributionFromSelf() {

@@ -8,13 +8,8 @@
 #ifndef MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
 #define MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-
-inline constexpr int64_t kMaxAttributionFileSize = 536870912;  // 512 MiB
-inline constexpr uint64_t kTailWindowSize = 1048576;           // 1 MiB
-inline constexpr uint64_t kWholeImageScanLimit = 67108864;     // 64 MiB
 
 // The value, or empty when there is none or the file cannot be read. The
 // path is given to the system unchanged.

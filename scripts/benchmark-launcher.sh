@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Time from start to the installer running: builds the launcher with
+# payloads of the shipped sizes (the payload probe padded to 552,250 and
+# 232,935,280 bytes; generated, never checked in), runs it silently under
+# Wine with a child that exits at once, and reports its wall time and peak
+# memory next to copying the same two files with cp and to a do-nothing
+# Windows program under Wine. Run after scripts/test.sh or scripts/demo.sh.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+work="$top/build/benchmark"
+mkdir -p "$work"
+probe="$top/build/windows/bin/payload_probe.exe"
+[ -f "$probe" ] || { echo "build the windows preset first (scripts/demo.sh)" >&2; exit 1; }
+
+make_payload() {  # a runnable program padded with zeros to an exact size
+  cp "$probe" "$2"
+  truncate -s "$1" "$2"
+}
+make_payload 552250 "$work/guide.exe"
+make_payload 232935280 "$work/installer.exe"
+
+echo "building the launcher with the shipped payload sizes..."
+"$top/scripts/build-launcher.sh" "$work/guide.exe" "$work/installer.exe" "$work/launcher.exe" >/dev/null
+ls -l "$work/launcher.exe"
+
+wine_run="$top/build/windows/wine-run"
+"$wine_run" --start >/dev/null
+measure() {  # label, command...: wall seconds and peak resident memory of the run
+  local label=$1
+  shift
+  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
+  read -r seconds kilobytes <"$work/time.txt"
+  printf '%-32s %8.2f s %10d KiB peak\n' "$label" "$seconds" "$kilobytes"
+}
+sync
+for round in 1 2 3; do
+  echo "--- round $round"
+  rm -rf "$work/copy"
+  mkdir -p "$work/copy"
+  measure "cp of both payloads" cp "$work/guide.exe" "$work/installer.exe" "$work/copy/"
+  measure "do-nothing program under Wine" "$wine_run" "$probe"
+  measure "launcher --silent under Wine" "$wine_run" "$work/launcher.exe" --silent
+done
+"$wine_run" --stop

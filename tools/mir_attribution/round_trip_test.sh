@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Sign the launcher with a throwaway certificate, stamp it with mir_attribution
+# in both forms, and check that the signature still verifies, that the tool
+# reads the value back, and that the launcher run under Wine stores it.
+#   round_trip_test.sh WINE_RUN LAUNCHER.exe MIR_ATTRIBUTION.exe WORK_DIR
+set -euo pipefail
+wine_run=$(realpath "$1") launcher=$(realpath "$2") tool=$(realpath "$3") work=$(realpath -m "$4")
+for program in openssl osslsigncode; do
+  if ! command -v "$program" >/dev/null; then
+    echo "SKIPPED: $program is not installed (apt-get install $program)"
+    exit 77
+  fi
+done
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+windows() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
+tool() { "$wine_run" "$tool" "$@"; }
+fail() { echo "FAILED: $*"; exit 1; }
+verify() { osslsigncode verify -CAfile cert.pem "$1" >verify.log 2>&1 || { cat verify.log; fail "$1 no longer verifies"; }; }
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
+osslsigncode sign -certs cert.pem -key key.pem -n "Mirelo Browser Setup" -in "$launcher" \
+  -out signed.exe >/dev/null
+verify signed.exe
+osslsigncode sign -certs cert.pem -key key.pem -nest -in signed.exe -out dual.exe >/dev/null
+verify dual.exe
+
+for form in trailer delimited; do
+  for input in signed dual; do
+    value="src=$form-$input&name=caf$(printf '\xc3\xa9')"
+    tool stamp --value="$value" --form=$form "$(windows $input.exe)" "$(windows $input-$form.exe)" \
+      >/dev/null || fail "stamp $form $input"
+    verify $input-$form.exe
+    read_back=$(tool read "$(windows $input-$form.exe)" | tr -d '\r')
+    [ "$read_back" = "$value" ] || fail "read gave '$read_back' for $input-$form"
+  done
+done
+
+# The launcher run from the stamped file stores the value for the browser
+# (ASCII here: reg.exe prints in the console's code page).
+tool stamp --value=src=registry-check "$(windows signed.exe)" "$(windows registry.exe)" >/dev/null
+"$wine_run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
+"$wine_run" registry.exe --silent || fail "the stamped launcher failed"
+stored=$("$wine_run" reg query 'HKCU\Software\Mirelo Browser\InstallAttribution' /v CHANNEL_INFO |
+  tr -d '\r' | sed -n 's/.*CHANNEL_INFO *REG_SZ *//p')
+"$wine_run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
+[ "$stored" = "src=registry-check" ] || fail "registry holds '$stored'"
+
+# Restamping replaces the record in place, and can fix the checksum.
+cp signed-delimited.exe restamped.exe
+tool stamp --value=second --in-place --fix-checksum "$(windows restamped.exe)" >/dev/null
+verify restamped.exe
+[ "$(tool read "$(windows restamped.exe)" | tr -d '\r')" = second ] || fail "restamp not read"
+if grep -q "src=delimited" restamped.exe; then fail "the old record is still there"; fi
+# osslsigncode warns "invalid PE checksum" where the stored one is wrong.
+if grep -q "invalid PE checksum" verify.log || ! grep -q "^PE checksum" verify.log; then
+  fail "checksum not fixed"
+fi
+
+# A refused stamp leaves its input byte for byte as it was.
+for bad in "--value=$(printf 'bad\xef\xbf\xbe') $(windows signed.exe) $(windows out.exe)" \
+           "--value=x --in-place $(windows "$launcher")" \
+           "--value=a:CHANNEL_INFOb --form=delimited --in-place $(windows signed.exe)"; do
+  before=$(sha256sum signed.exe "$launcher")
+  # shellcheck disable=SC2086
+  if tool stamp $bad >/dev/null 2>&1; then fail "accepted: $bad"; fi
+  [ "$before" = "$(sha256sum signed.exe "$launcher")" ] || fail "input changed by: $bad"
+done
+[ ! -e out.exe ] || fail "a refused stamp wrote its output"
+if tool read "$(windows signed.exe)" >/dev/null 2>&1; then fail "an unstamped file read as stamped"; fi
+echo "round trip passed"
