@@ -70,7 +70,7 @@ function(mir_fuzzer name)
     set(scratch ${CMAKE_CURRENT_BINARY_DIR}/${name}_found)
     file(MAKE_DIRECTORY ${scratch})
     add_test(NAME ${name}_smoke
-      COMMAND ${name} -max_total_time=${MIR_FUZZ_SECONDS} -rss_limit_mb=4096
+      COMMAND ${name} -max_total_time=${MIR_FUZZ_SECONDS} -seed=1 -rss_limit_mb=4096
         -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${name}_ ${scratch} ${ARG_CORPUS})
     set_tests_properties(${name}_smoke PROPERTIES TIMEOUT 300 LABELS fuzz-smoke)
   else()

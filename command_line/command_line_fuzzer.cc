@@ -1,12 +1,32 @@
-// Parses an argument list and writes it back: the text form of any list must
-// parse again into the same command (elements that parsing itself changes,
-// trimmed or empty ones, are brought into the form parsing gives them first).
+// Parses an argument list (one element per line) and writes it back. Any
+// list must parse without harm; a list of elements that the text form can
+// carry (the shapes the launcher builds: plain words without a switch
+// prefix, switches named in lower-case ASCII) must parse back from its text
+// form into exactly the same command.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "command_line/command_line.h"
+#include "strings/string_util.h"
 #include "strings/utf_string_conversions.h"
+
+namespace {
+
+bool IsCarriedName(std::wstring_view name) {
+  if (name.size() < 3 || name.substr(0, 2) != L"--" || name == L"--single-argument") return false;
+  for (wchar_t c : name.substr(2)) {
+    if (!((c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'-')) return false;
+  }
+  return true;
+}
+
+bool IsCarriedWord(std::wstring_view element) {
+  return !element.empty() && element.find(L'\0') == std::wstring_view::npos &&
+         TrimWideWhitespace(element, TrimPositions::kBoth).size() == element.size();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::wstring text = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
@@ -20,24 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   CommandLine command_line;
   command_line.ResetFromArgumentList(list);
-  const std::wstring command_text = command_line.CommandText();
-  const CommandLine reparsed = CommandLine::FromCommandText(command_text);
-  // The program never changes shape when it has no quote and no trailing
-  // backslash; then, absent empty elements and a single-argument switch
-  // (which text parsing treats as a mode), the whole command round-trips.
-  const std::wstring& program = command_line.elements()[0];
-  bool comparable = !program.empty() && program.find(L'"') == std::wstring::npos &&
-                    program.back() != L'\\' && !command_line.IsSwitchPresent("single-argument");
-  for (const std::wstring& element : command_line.elements()) {
-    comparable = comparable && !element.empty() && element.find(L'\0') == std::wstring::npos;
-    // Switch names are written unquoted, so a name with a blank, a tab or a
-    // quote cannot survive the text form.
+  const CommandLine reparsed = CommandLine::FromCommandText(command_line.CommandText());
+  command_line.ArgumentsText();
+
+  bool carried = !list.empty() && IsCarriedWord(list[0]) &&
+                 list[0].find(L'"') == std::wstring::npos && list[0].back() != L'\\';
+  for (size_t i = 1; i < list.size() && carried; ++i) {
     std::wstring name, value;
-    if (&element != &command_line.elements()[0] && SplitSwitch(element, name, value)) {
-      comparable = comparable && name.find_first_of(L" \t\"") == std::wstring::npos;
+    if (SplitSwitch(list[i], name, value)) {
+      carried = IsCarriedName(name) && (value.empty() || IsCarriedWord(value));
+    } else {
+      carried = IsCarriedWord(list[i]) && list[i][0] != L'-' && list[i][0] != L'/';
     }
   }
-  if (comparable && reparsed.elements() != command_line.elements()) abort();
-  command_line.ArgumentsText();
+  if (carried && reparsed.elements() != command_line.elements()) abort();
   return 0;
 }
