@@ -102,6 +102,28 @@ TEST(LoggingWinTest, UnopenableFileFallsBackToTheCurrentDirectory) {
               ::testing::ElementsAre(::testing::EndsWith("] fallback")));
 }
 
+// Only a process that never had a log file name drops the file destination
+// when it closes an adopted handle, so this runs in one of its own.
+TEST(LoggingWinDeathTest, SecondAdoptedHandleKeepsFileOutput) {
+  ScopedTempDir dir;
+  EXPECT_EXIT(
+      {
+        LogSettings settings;
+        settings.destinations = DestFile;
+        for (const wchar_t* name : {L"first.log", L"second.log"}) {
+          settings.log_file_handle = platform::OpenForAppend(dir.Wide(name));
+          ConfigureLogging(settings);  // closes the first handle before adopting the second
+          LOG_AT(kLauncher, 1, INFO) << "into " << name;
+        }
+        ShutDownLogFile();
+        const bool ok =
+            ReadBytes(dir.path() / "second.log").find("into second.log") != std::string::npos &&
+            ReadBytes(dir.path() / "first.log").find("into first.log") != std::string::npos;
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST(LoggingWinTest, LastErrorSurvivesTheMessage) {
   ScopedLogCapture capture;
   SetLastError(0);
