@@ -1,5 +1,6 @@
 #include "testing/child_process_win.h"
 
+#include <cstdio>
 #include <fstream>
 
 namespace {
