@@ -8,6 +8,7 @@
 
 #include "base/files/file_util.h"
 #include "base/win/scoped_handle.h"
+#include "testing/scoped_environment_variable_win.h"
 #include "testing/scoped_temp_dir.h"
 
 namespace base {
@@ -27,25 +28,6 @@ class FileUtilWinTest : public ::testing::Test {
   }
 
   ScopedTempDir dir_;
-};
-
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-    wchar_t old[32768];
-    const DWORD length = GetEnvironmentVariableW(name, old, 32768);
-    had_value_ = length > 0;
-    if (had_value_) old_ = std::wstring(old, length);
-    SetEnvironmentVariableW(name, value.c_str());
-  }
-  ~ScopedEnvironmentVariable() {
-    SetEnvironmentVariableW(name_, had_value_ ? old_.c_str() : nullptr);
-  }
-
- private:
-  const wchar_t* name_;
-  bool had_value_;
-  std::wstring old_;
 };
 
 TEST_F(FileUtilWinTest, QueryTempDirectoryTrimsTheTrailingSeparator) {

@@ -145,38 +145,37 @@ Process LaunchProcess(const std::wstring& command_text, const ProcessLaunchOptio
   const wchar_t* current_directory =
       options.working_directory.empty() ? nullptr : options.working_directory.Text().c_str();
   std::wstring writable_command = command_text;
-  PROCESS_INFORMATION process_info = {};
-  BOOL created;
+  // The child's environment: the token user's, an altered block, or none
+  // (the parent's is inherited).
+  UserEnvironment user_environment;
+  std::wstring environment;
+  void* environment_block = nullptr;
   if (options.user_token) {
-    UserEnvironment environment;
-    if (!::CreateEnvironmentBlock(&environment.block, options.user_token, FALSE)) {
+    if (!::CreateEnvironmentBlock(&user_environment.block, options.user_token, FALSE)) {
       return Process();
     }
-    creation_flags |= CREATE_UNICODE_ENVIRONMENT;
-    if (g_launch_observer) {
-      g_launch_observer({creation_flags, inherit_handles, info.dwFlags, info.wShowWindow,
-                         info.lpDesktop, attribute_count, true, current_directory});
-    }
-    created = ::CreateProcessAsUserW(options.user_token, nullptr, writable_command.data(), nullptr,
-                                     nullptr, inherit_handles, creation_flags, environment.block,
-                                     current_directory, &info, &process_info);
-  } else {
-    std::wstring environment;
-    const bool own_environment = options.clear_environment || !options.environment_changes.empty();
-    if (own_environment) {
-      std::wstring base_block(1, L'\0');
-      if (!options.clear_environment && !ParentEnvironment(base_block)) return Process();
-      environment = AlterEnvironmentBlock(base_block, options.environment_changes);
-      creation_flags |= CREATE_UNICODE_ENVIRONMENT;
-    }
-    if (g_launch_observer) {
-      g_launch_observer({creation_flags, inherit_handles, info.dwFlags, info.wShowWindow,
-                         info.lpDesktop, attribute_count, own_environment, current_directory});
-    }
-    created = ::CreateProcessW(nullptr, writable_command.data(), nullptr, nullptr, inherit_handles,
-                               creation_flags, own_environment ? environment.data() : nullptr,
-                               current_directory, &info, &process_info);
+    environment_block = user_environment.block;
+  } else if (options.clear_environment || !options.environment_changes.empty()) {
+    std::wstring base_block(1, L'\0');
+    if (!options.clear_environment && !ParentEnvironment(base_block)) return Process();
+    environment = AlterEnvironmentBlock(base_block, options.environment_changes);
+    environment_block = environment.data();
   }
+  if (environment_block) creation_flags |= CREATE_UNICODE_ENVIRONMENT;
+  if (g_launch_observer) {
+    g_launch_observer({creation_flags, inherit_handles, info.dwFlags, info.wShowWindow,
+                       info.lpDesktop, attribute_count, environment_block != nullptr,
+                       current_directory});
+  }
+  PROCESS_INFORMATION process_info = {};
+  const BOOL created =
+      options.user_token
+          ? ::CreateProcessAsUserW(options.user_token, nullptr, writable_command.data(), nullptr,
+                                   nullptr, inherit_handles, creation_flags, environment_block,
+                                   current_directory, &info, &process_info)
+          : ::CreateProcessW(nullptr, writable_command.data(), nullptr, nullptr, inherit_handles,
+                             creation_flags, environment_block, current_directory, &info,
+                             &process_info);
   if (!created) return Process();
   ScopedHandle thread(process_info.hThread);
   Process process(process_info.hProcess);

@@ -7,6 +7,7 @@
 
 #include "base/win/scoped_handle.h"
 #include "testing/log_capture.h"
+#include "testing/scoped_environment_variable_win.h"
 
 namespace {
 
@@ -63,22 +64,8 @@ TEST_F(PayloadExtractionTest, UnwritableDestinationReportsTheOpenError) {
               At(85, "WriteFile failed for " + Destination().ToUtf8() + ", error: 32", "ERROR"));
 }
 
-class ScopedTmp {
- public:
-  explicit ScopedTmp(const std::wstring& value) {
-    wchar_t old[MAX_PATH + 1];
-    const DWORD length = GetEnvironmentVariableW(L"TMP", old, MAX_PATH + 1);
-    old_ = std::wstring(old, length <= MAX_PATH ? length : 0);
-    SetEnvironmentVariableW(L"TMP", value.c_str());
-  }
-  ~ScopedTmp() { SetEnvironmentVariableW(L"TMP", old_.empty() ? nullptr : old_.c_str()); }
-
- private:
-  std::wstring old_;
-};
-
 TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
-  ScopedTmp tmp(dir_.Wide() + L"\\");
+  ScopedEnvironmentVariable tmp(L"TMP", dir_.Wide() + L"\\");
   const DWORD before = GetTickCount();
   const PathValue work = CreateWorkDirectory();
   const DWORD after = GetTickCount();
@@ -97,11 +84,12 @@ TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
 TEST_F(PayloadExtractionTest, WorkDirectoryFailures) {
   WriteBytes(dir_.path() / "file", "x");
   {
-    ScopedTmp tmp(dir_.Wide(L"file"));  // a file where the directory should go
+    ScopedEnvironmentVariable tmp(L"TMP",
+                                  dir_.Wide(L"file"));  // a file where the directory should go
     EXPECT_TRUE(CreateWorkDirectory().empty());
   }
   {
-    ScopedTmp tmp(L"C:\\" + std::wstring(300, 'x'));
+    ScopedEnvironmentVariable tmp(L"TMP", L"C:\\" + std::wstring(300, 'x'));
     EXPECT_TRUE(CreateWorkDirectory().empty());
   }
   EXPECT_TRUE(capture_.lines().empty());
