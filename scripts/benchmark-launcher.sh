@@ -4,8 +4,10 @@
 # 232,935,280 bytes; generated, never checked in), runs it silently under
 # Wine with a child that exits at once, and reports its wall time and peak
 # memory next to copying the same two files with cp and to a do-nothing
-# Windows program under Wine. Run after scripts/test.sh or scripts/demo.sh.
+# Windows program under Wine, as the median of interleaved rounds.
+#   scripts/benchmark-launcher.sh [ROUNDS]   (default 7; run after scripts/demo.sh)
 set -euo pipefail
+rounds=${1:-7}
 top=$(cd "$(dirname "$0")/.." && pwd)
 work="$top/build/benchmark"
 mkdir -p "$work"
@@ -25,21 +27,28 @@ ls -l "$work/launcher.exe"
 
 wine_run="$top/build/windows/wine-run"
 "$wine_run" --start >/dev/null
-measure() {  # label, command...: wall seconds and peak resident memory of the run
+results="$work/results.txt"
+: >"$results"
+measure() {  # label, command...: wall seconds and peak resident memory of one run
   local label=$1
   shift
   /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
   read -r seconds kilobytes <"$work/time.txt"
-  printf '%-32s %8.2f s %10d KiB peak\n' "$label" "$seconds" "$kilobytes"
+  printf '%s\t%s\t%s\n' "$label" "$seconds" "$kilobytes" >>"$results"
 }
 sync
-for round in 1 2 3; do
-  echo "--- round $round"
+for ((round = 1; round <= rounds; round++)); do
   rm -rf "$work/copy"
   mkdir -p "$work/copy"
   measure "cp of both payloads" cp "$work/guide.exe" "$work/installer.exe" "$work/copy/"
   measure "do-nothing program under Wine" "$wine_run" "$probe"
   measure "launcher --silent under Wine" "$wine_run" "$work/launcher.exe" --silent
+done
+echo "median of $rounds interleaved rounds:"
+for label in "cp of both payloads" "do-nothing program under Wine" "launcher --silent under Wine"; do
+  grep -F "$label"$'\t' "$results" | sort -t$'\t' -k2 -g |
+    awk -F'\t' -v n="$rounds" 'NR == int((n + 1) / 2) {
+      printf "%-32s %8.2f s %10d KiB peak\n", $1, $2, $3 }'
 done
 log="$top/build/windows/wineprefix/drive_c/users/$(id -un)/Temp/mir_setup_launcher.log"
 echo "--- the last run's log, for where the time went"

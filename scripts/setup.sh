@@ -1,21 +1,43 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project builds with and fetches the one
-# source package that must be cross-built (Abseil for MinGW). Idempotent: a
-# second run installs and downloads nothing.
+# Installs the Debian packages that the build, the demo and the tests use,
+# fetches the one source package that must be cross-built (Abseil for
+# MinGW), then checks the commands and runtime files themselves. Idempotent:
+# a second run installs and downloads nothing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cache="$top/.deps"
+say() { echo "setup: $*" >&2; }
 
-packages=(g++-mingw-w64-x86-64-posix wine64 clang cmake ninja-build libabsl-dev
-          googletest libbenchmark-dev dpkg-dev)
+# wine brings the wine, wineserver and wineboot commands; wine64 the 64-bit
+# loader. libclang-rt-14-dev holds the sanitizer and libFuzzer runtimes.
+packages=(g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev cmake ninja-build
+          libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl binutils time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  say "installing ${missing[*]}"
+  apt-get update -qq || { say "apt-get update failed"; exit 1; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+    >/dev/null || { say "could not install ${missing[*]}"; exit 1; }
+fi
+
+# What the scripts and the build call, checked as the things themselves: a
+# package can be installed and still lack a command or a runtime file.
+absent=()
+for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
+               clang clang++ osslsigncode openssl cmake ninja objdump; do
+  command -v "$command" >/dev/null || absent+=("command $command")
+done
+clang_runtime=$(clang -print-resource-dir 2>/dev/null)/lib/linux
+for library in asan asan_cxx ubsan_standalone ubsan_standalone_cxx fuzzer fuzzer_no_main; do
+  [ -f "$clang_runtime/libclang_rt.$library-x86_64.a" ] || absent+=("libclang_rt.$library-x86_64.a")
+done
+[ -f /usr/src/googletest/CMakeLists.txt ] || absent+=("/usr/src/googletest")
+if ((${#absent[@]})); then
+  say "missing after installing packages: ${absent[*]}"
+  exit 1
 fi
 
 # Abseil's sources at the version of the native libabsl-dev, for the MinGW build.
@@ -38,11 +60,13 @@ if [ ! -f "$absl_dir/CMakeLists.txt" ]; then
   apt_opts=(-o APT::Sandbox::User=root -o "Dir::Etc::SourceList=$apt_dir/sources.list"
             -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
             -o "Dir::State::Lists=$apt_dir/lists")
-  apt-get "${apt_opts[@]}" update -qq
-  (cd "$cache/download" && apt-get "${apt_opts[@]}" source --download-only -qq "abseil=$absl_version")
+  apt-get "${apt_opts[@]}" update -qq || { say "apt-get update of the source lists failed"; exit 1; }
+  (cd "$cache/download" && apt-get "${apt_opts[@]}" source --download-only -qq "abseil=$absl_version") ||
+    { say "could not download Abseil $absl_version's sources"; exit 1; }
   rm -rf "$absl_dir.tmp"
-  dpkg-source --no-check -x "$cache/download"/abseil_*.dsc "$absl_dir.tmp" >/dev/null
+  dpkg-source --no-check -x "$cache/download"/abseil_*.dsc "$absl_dir.tmp" >/dev/null ||
+    { say "could not unpack Abseil's sources"; exit 1; }
   mv "$absl_dir.tmp" "$absl_dir"
 fi
 ln -sfn "$absl_dir" "$cache/abseil"
-echo "setup: ready (abseil $absl_version)"
+say "ready (abseil $absl_version)"
