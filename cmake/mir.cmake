@@ -32,16 +32,16 @@ function(mir_program name)
   endif()
 endfunction()
 
-# mir_test(name SOURCES ... [DEPS ...] [TIMEOUT s] [MAIN target]): a GoogleTest
-# program, run by CTest (under Wine in the Windows build).
+# mir_test(name SOURCES ... [DEPS ...] [TIMEOUT s] [ARGS ...]): a GoogleTest
+# program, run by CTest (under Wine in the Windows build) with ARGS.
 function(mir_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;ENVIRONMENT;RESOURCE_LOCK;ARGS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main mir_warnings)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 ${ARG_ARGS})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
   if(ARG_ENVIRONMENT)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")

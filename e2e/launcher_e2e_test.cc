@@ -71,10 +71,13 @@ class LauncherTest : public ::testing::Test {
     }
     const std::wstring command =
         L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
-    ScopedHandle process = StartChild(command, environment, cwd().wstring().c_str());
-    EXPECT_TRUE(process.IsValid()) << GetLastError();
-    const WatchedRun watched = WaitWatchingBoxes(process.Get(), kCaption, 60000);
     LauncherRun run;
+    ScopedHandle process = StartChild(command, environment, cwd().wstring().c_str());
+    if (!process.IsValid()) {
+      ADD_FAILURE() << "the launcher could not be started: " << GetLastError();
+      return run;
+    }
+    const WatchedRun watched = WaitWatchingBoxes(process.Get(), kCaption, 60000);
     run.exited = watched.exited;
     run.exit_code = watched.exit_code;
     run.boxes = watched.boxes;
@@ -374,7 +377,7 @@ TEST_F(LauncherTest, PayloadsThatCannotBeExtractedOrStarted) {
       ScopedHandle process = StartChild(
           L"\"" + SiblingProgram(c.launcher) + L"\"" + (silent ? L" --silent" : L""),
           {{L"TMP", tmp().wstring()}, {L"TEMP", tmp().wstring()}}, cwd().wstring().c_str());
-      ASSERT_TRUE(process.IsValid());
+      ASSERT_TRUE(process.IsValid()) << GetLastError();
       const BoxCheck check = RunWatchingWorkDirectory(process.Get(), tmp());
       DWORD exit_code = 0;
       GetExitCodeProcess(process.Get(), &exit_code);

@@ -3,8 +3,7 @@
 # fetches the one source package that must be cross-built (Abseil for
 # MinGW), then checks the commands and runtime files themselves. Idempotent:
 # a second run installs and downloads nothing.
-set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/common.sh"
 cache="$top/.deps"
 say() { echo "setup: $*" >&2; }
 

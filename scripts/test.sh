@@ -2,30 +2,26 @@
 # Sets everything up, builds every configuration and runs every test: the
 # portable code natively, the Windows programs under Wine, and the portable
 # parsers under ASan/UBSan with a short libFuzzer smoke run per target.
-# Idempotent: a second run reuses what the first installed and built.
-set -uo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+# Idempotent: a second run reuses what the first installed and built. Stops
+# at the first step that fails.
+source "$(dirname "$0")/common.sh"
 cd "$top"
-"$top/scripts/setup.sh" || exit 1
+"$top/scripts/setup.sh"
 
 jobs=$(nproc)
-failed=()
+mkdir -p build
 for preset in native windows fuzz; do
   echo "=== $preset: configure and build"
   log="build/$preset.log"
-  mkdir -p build
-  if ! cmake --preset "$preset" >"$log" 2>&1 ||
-     ! cmake --build --preset "$preset" -j "$jobs" >>"$log" 2>&1; then
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs"; } >"$log" 2>&1; then
     tail -40 "$log"
-    failed+=("$preset (build)")
-    continue
+    echo "test.sh: the $preset build failed (whole log: $log)" >&2
+    exit 1
   fi
   echo "=== $preset: test"
-  ctest --preset "$preset" -j "$jobs" || failed+=("$preset")
+  if ! ctest --preset "$preset" -j "$jobs"; then
+    echo "test.sh: $preset tests failed" >&2
+    exit 1
+  fi
 done
-
-if ((${#failed[@]})); then
-  echo "FAILED: ${failed[*]}"
-  exit 1
-fi
-echo "all builds passed"
+echo "all builds and tests passed"

@@ -29,16 +29,29 @@ std::wstring EnvironmentBlockWith(const EnvironmentOverrides& overrides) {
 
 }  // namespace
 
+bool StartWithRetries(const std::function<bool()>& start) {
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    if (start()) return true;
+    if (attempt == kAttempts) return false;
+    const DWORD error = GetLastError();
+    Sleep(100 * attempt);
+    SetLastError(error);
+  }
+}
+
 ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
                         const wchar_t* current_directory) {
   std::wstring environment = EnvironmentBlockWith(overrides);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      environment.data(), current_directory, &startup, &info)) {
-    return ScopedHandle();
-  }
+  const bool started = StartWithRetries([&] {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                          CREATE_UNICODE_ENVIRONMENT, environment.data(), current_directory,
+                          &startup, &info) != FALSE;
+  });
+  if (!started) return ScopedHandle();
   ScopedHandle thread(info.hThread);
   return ScopedHandle(info.hProcess);
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -15,8 +16,15 @@
 
 using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// Calls `start` until it reports success, a few times at most. Wine under
+// load sometimes refuses to create a process (CreateProcessW fails with
+// ERROR_INTERNAL_ERROR) and takes it on a later try. False with the last
+// attempt's error in force when every attempt failed.
+bool StartWithRetries(const std::function<bool()>& start);
+
 // Starts `command` with this process's environment plus `overrides` (an
-// empty value removes the variable). Returns an empty handle on failure.
+// empty value removes the variable), retrying a refused start. Returns an
+// empty handle, with the error in force, when it cannot be started.
 ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
                         const wchar_t* current_directory = nullptr);
 

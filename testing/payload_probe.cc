@@ -18,6 +18,7 @@
 
 #include "base/win/scoped_handle.h"
 #include "strings/utf_string_conversions.h"
+#include "testing/child_process_win.h"
 #include "testing/file_checksum.h"
 
 namespace {
@@ -49,15 +50,8 @@ void LeaveHolderBehind(const std::wstring& path) {
   std::wstring hold_ms = Env(L"MIR_PROBE_HOLD_MS");
   if (hold_ms.empty()) hold_ms = L"3000";
   std::wstring command = L"\"" + std::wstring(self) + L"\" --hold \"" + path + L"\" " + hold_ms;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
-    return;
-  }
-  ScopedHandle process(info.hProcess);
-  ScopedHandle thread(info.hThread);
+  ScopedHandle holder = StartChild(command, {});
+  if (!holder.IsValid()) return;
   // Return only once the holder has the file open.
   for (int i = 0; i < 500 && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
     Sleep(10);

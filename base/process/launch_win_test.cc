@@ -25,8 +25,19 @@ class LaunchTest : public ::testing::Test {
   std::filesystem::path report() const { return dir_.path() / "report.txt"; }
   CommandLine Probe() const { return CommandLine(PathValue(SiblingProgram(L"payload_probe.exe"))); }
 
+  // A launch expected to succeed; a start Wine refuses under load is retried.
+  template <typename Command>
+  static Process Launch(const Command& command, const ProcessLaunchOptions& options) {
+    Process child;
+    StartWithRetries([&] {
+      child = LaunchProcess(command, options);
+      return child.IsUsable();
+    });
+    return child;
+  }
+
   DWORD RunToEnd(const ProcessLaunchOptions& options, const CommandLine& command) {
-    Process child = LaunchProcess(command, options);
+    Process child = Launch(command, options);
     EXPECT_TRUE(child.IsUsable()) << GetLastError();
     EXPECT_NE(child.ProcessId(), 0u);
     DWORD exit_code = 0xDEAD;
@@ -126,7 +137,7 @@ TEST_F(LaunchTest, JobObjectEndsTheChild) {
   SetEnvironmentVariableW(L"MIR_PROBE_SLEEP_MS", L"30000");
   ProcessLaunchOptions options;
   options.job_object = job.Get();
-  Process child = LaunchProcess(Probe(), options);
+  Process child = Launch(Probe(), options);
   ASSERT_TRUE(child.IsUsable()) << GetLastError();
   ASSERT_TRUE(TerminateJobObject(job.Get(), 42));
   DWORD exit_code = 0;
@@ -136,7 +147,7 @@ TEST_F(LaunchTest, JobObjectEndsTheChild) {
 
 TEST_F(LaunchTest, TimedOutWaitLeavesTheCodeAndKillEndsTheChild) {
   SetEnvironmentVariableW(L"MIR_PROBE_SLEEP_MS", L"30000");
-  Process child = LaunchProcess(Probe(), ProcessLaunchOptions());
+  Process child = Launch(Probe(), ProcessLaunchOptions());
   ASSERT_TRUE(child.IsUsable());
   DWORD exit_code = 1234;
   EXPECT_FALSE(child.WaitForExitWithTimeout(100 * 1000, &exit_code));
@@ -152,7 +163,7 @@ TEST_F(LaunchTest, WaitForExitOption) {
   SetEnvironmentVariableW(L"MIR_PROBE_SLEEP_MS", L"300");
   ProcessLaunchOptions options;
   options.wait_for_exit = true;
-  Process child = LaunchProcess(Probe(), options);
+  Process child = Launch(Probe(), options);
   ASSERT_TRUE(child.IsUsable());
   EXPECT_EQ(WaitForSingleObject(child.Handle(), 0), WAIT_OBJECT_0);
 }
@@ -206,7 +217,7 @@ TEST_F(LaunchTest, WhatIsPassedToTheSystem) {
   listed.breakaway_from_job = true;
   listed.grant_foreground = true;
   listed.handle_inheritance = ProcessLaunchOptions::ListedOnly;
-  Process child = LaunchProcess(Probe(), listed);
+  Process child = Launch(Probe(), listed);
   EXPECT_EQ(g_seen.creation_flags & EXTENDED_STARTUPINFO_PRESENT,
             static_cast<DWORD>(EXTENDED_STARTUPINFO_PRESENT));
   EXPECT_EQ(g_seen.creation_flags & CREATE_BREAKAWAY_FROM_JOB,
@@ -238,8 +249,8 @@ TEST_F(LaunchTest, ElevatedLaunchIgnoresTheWorkingDirectory) {
   options.wait_for_exit = true;
   options.working_directory = PathValue(dir_.Wide());
   SetEnvironmentVariableW(L"MIR_PROBE_EXIT_CODE", L"9");
-  Process child = LaunchProcess(Probe().CommandText() + L" --from-shell", options);
-  if (!child.IsUsable()) GTEST_SKIP() << "the shell cannot elevate here: " << GetLastError();
+  Process child = Launch(Probe().CommandText() + L" --from-shell", options);
+  ASSERT_TRUE(child.IsUsable()) << "the shell could not start it: " << GetLastError();
   DWORD exit_code = 0;
   EXPECT_TRUE(child.WaitUntilExit(&exit_code));
   EXPECT_EQ(exit_code, 9u);

@@ -7,8 +7,8 @@ set -euo pipefail
 wine_run=$(realpath "$1") launcher=$(realpath "$2") tool=$(realpath "$3") work=$(realpath -m "$4")
 for program in openssl osslsigncode; do
   if ! command -v "$program" >/dev/null; then
-    echo "SKIPPED: $program is not installed (apt-get install $program)"
-    exit 77
+    echo "FAILED: $program is not installed (scripts/setup.sh installs it)"
+    exit 1
   fi
 done
 rm -rf "$work"
