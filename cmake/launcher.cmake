@@ -27,6 +27,13 @@ function(mir_launcher target)
   # File offsets equal to section offsets, so the loader maps the image (and
   # its 233 MB of payload) straight from the file instead of reading it all.
   target_link_options(${target} PRIVATE -Wl,--file-alignment=4096,--section-alignment=4096)
+  # The linker leaves the load-configuration entry empty; point it at the
+  # launcher's own (DependentLoadFlags).
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -Wl,-Map=${map})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/set_load_config_directory.sh $<TARGET_FILE:${target}> ${map}
+    VERBATIM)
   if(ARG_GUIDE STREQUAL MIR_SAMPLE_PAYLOAD OR ARG_INSTALLER STREQUAL MIR_SAMPLE_PAYLOAD)
     add_dependencies(${target} payload_probe)
   endif()

@@ -1,19 +1,14 @@
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include "base/win/scoped_handle.h"
+#include "base/win/system_library.h"
 #include "command_line/command_line.h"
 
-CommandLine::StringVector SplitCommandText(const wchar_t* text) {
-  using SplitFunction = wchar_t**(WINAPI*)(const wchar_t*, int*);
-  ScopedLibrary library(::LoadLibraryExW(L"api-ms-win-downlevel-shell32-l1-1-0.dll", nullptr,
-                                         LOAD_LIBRARY_SEARCH_SYSTEM32));
-  SplitFunction split = &::CommandLineToArgvW;
-  if (library.IsValid()) {
-    split = reinterpret_cast<SplitFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(library.Get(), "CommandLineToArgvW")));
-  }
+namespace {
+
+using SplitFunction = wchar_t**(WINAPI*)(const wchar_t*, int*);
+
+CommandLine::StringVector Split(const SystemFunction<SplitFunction>& split, const wchar_t* text) {
   CommandLine::StringVector elements;
   if (!split) return elements;  // the library lacks the function: an empty command
   int count = 0;
@@ -21,4 +16,14 @@ CommandLine::StringVector SplitCommandText(const wchar_t* text) {
   ScopedLocalMemory owner(array);
   for (int i = 0; array && i < count; ++i) elements.emplace_back(array[i]);
   return elements;
+}
+
+}  // namespace
+
+CommandLine::StringVector SplitCommandText(const wchar_t* text) {
+  // The downlevel API set first; where it does not exist, shell32's own.
+  const SystemFunction<SplitFunction> downlevel(L"api-ms-win-downlevel-shell32-l1-1-0.dll",
+                                                "CommandLineToArgvW");
+  if (downlevel.library_loaded()) return Split(downlevel, text);
+  return Split(SystemFunction<SplitFunction>(L"shell32.dll", "CommandLineToArgvW"), text);
 }

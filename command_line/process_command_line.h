@@ -17,8 +17,13 @@ bool InitProcessCommandLine();
 const CommandLine* GetProcessCommandLine();
 bool IsProcessCommandLineReady();
 
+// The largest configuration file read: a command line holds at most 32,767
+// UTF-16 units, and each byte of the file gives at most one.
+inline constexpr size_t kMaxCommandConfigSize = 32767;
+
 // The configuration file's text trimmed of ASCII whitespace, or empty when
-// there is no such file or it cannot be read.
+// there is no such file, it cannot be read, or it is larger than
+// kMaxCommandConfigSize (then a warning says so).
 std::string ReadCommandConfig();
 
 // The command text Windows holds for the process (GetCommandLineW).

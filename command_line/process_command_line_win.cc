@@ -3,16 +3,26 @@
 #include <shlobj.h>
 
 #include "base/files/file_util.h"
+#include "base/win/system_library.h"
 #include "command_line/process_command_line.h"
+#include "logging/logging.h"
 #include "product/product_details.h"
 #include "strings/string_util.h"
+
+namespace {
+
+constexpr logging::LogSource kProcessCommandLineLog{"command_line/process_command_line"};
+
+}  // namespace
 
 std::wstring ProcessCommandText() { return ::GetCommandLineW(); }
 
 std::string ReadCommandConfig() {
+  const SystemFunction<decltype(&::SHGetFolderPathW)> get_folder(L"shell32.dll",
+                                                                 "SHGetFolderPathW");
   wchar_t folder[MAX_PATH] = {};
-  if (FAILED(
-          ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
+  if (!get_folder ||
+      FAILED(get_folder(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
       folder[0] == L'\0') {
     return std::string();
   }
@@ -20,6 +30,14 @@ std::string ReadCommandConfig() {
                              .AppendAsciiComponent(product::kProductPathName8Bit)
                              .AppendAsciiComponent("mir_command.config");
   std::string contents;
-  if (!base::ReadWholeFile(path, &contents)) return std::string();
+  if (!base::ReadWholeFileWithLimit(path, &contents, kMaxCommandConfigSize)) {
+    // A read stopped by the limit leaves exactly the limit's worth of bytes.
+    if (contents.size() == kMaxCommandConfigSize) {
+      LOG_AT(kProcessCommandLineLog, 40, WARNING)
+          << "[ProcessCommandLine] Ignoring " << path << ": larger than " << kMaxCommandConfigSize
+          << " bytes";
+    }
+    return std::string();
+  }
   return std::string(TrimAsciiWhitespace(contents, TrimPositions::kBoth));
 }

@@ -52,14 +52,21 @@ bool QueryTempDirectory(PathValue& path);
 bool CreateDirectoryAndGetError(const PathValue& path, FileErrorCode* error);
 bool EnsureDirectory(const PathValue& path);
 
+// Creates `path` itself, in a parent that exists. Anything already there
+// (a directory, a file, a link) is failure with ERROR_ALREADY_EXISTS: the
+// directory made is this caller's own, nobody else's.
+bool CreateNewDirectory(const PathValue& path);
+
 // Replaces the file with `data`, written by one call. A failed or short write
-// leaves the partial file in place and the failing call's error in force.
+// leaves the partial file in place and an error in force: the failing call's,
+// or ERROR_WRITE_FAULT for a write that succeeded short.
 bool WriteFile(const PathValue& path, std::span<const char> data);
 
 // Deletes a file, or a directory (with its contents when `recursive`). A last
 // component with "*" or "?" deletes the matching entries of the parent. A
-// path that is already gone counts as deleted. Links (reparse points) are
-// removed themselves; what they point to is never touched.
+// path that is already gone counts as deleted. Each entry is judged from a
+// handle to the entry itself: links (reparse points) are removed themselves,
+// never descended into, and what they point to is never touched.
 bool DoDeleteFile(const PathValue& path, bool recursive);
 bool DeleteRecursively(const PathValue& path);
 

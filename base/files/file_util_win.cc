@@ -8,18 +8,58 @@
 
 #include "base/files/file_util.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/system_library.h"
 #include "strings/utf_string_conversions.h"
 
 namespace base {
 namespace {
 
 constexpr size_t kMaxPathLength = MAX_PATH;  // 260
-
-bool IsGoneError(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
+// Missing from MinGW's winerror.h.
+constexpr DWORD kErrorDiskResourcesExhausted = 314;
 
 }  // namespace
+
+FileErrorCode ToFileErrorCode(uint32_t windows_error) {
+  switch (windows_error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+      return kFileErrorInUse;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return kFileErrorExists;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return kFileErrorNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_LOCK_VIOLATION:
+      return kFileErrorAccessDenied;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return kFileErrorTooManyOpened;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return kFileErrorNoMemory;
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_FULL:
+    case kErrorDiskResourcesExhausted:
+      return kFileErrorNoSpace;
+    case ERROR_USER_MAPPED_FILE:
+      return kFileErrorInvalidOperation;
+    case ERROR_NOT_READY:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_IO_DEVICE:
+    case ERROR_DISK_OPERATION_FAILED:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_DISK_CORRUPT:
+      return kFileErrorIo;
+    default:
+      return kFileErrorFailed;
+  }
+}
 
 bool QueryTempDirectory(PathValue& path) {
   wchar_t buffer[kMaxPathLength + 1] = {};
@@ -57,59 +97,30 @@ bool CreateDirectoryAndGetError(const PathValue& path, FileErrorCode* error) {
 
 bool EnsureDirectory(const PathValue& path) { return CreateDirectoryAndGetError(path, nullptr); }
 
+bool CreateNewDirectory(const PathValue& path) {
+  return ::CreateDirectoryW(path.Text().c_str(), nullptr) != FALSE;
+}
+
 bool WriteFile(const PathValue& path, std::span<const char> data) {
+  if (data.size() > MAXDWORD) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);  // one call writes at most 4 GiB - 1
+    return false;
+  }
   ScopedHandle file(::CreateFileW(path.Text().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return false;
   DWORD written = 0;
-  const BOOL ok =
-      ::WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-  ScopedPreserveLastError keep_write_error;
-  file.Close();
-  return ok && written == data.size();
-}
-
-bool DoDeleteFile(const PathValue& path, bool recursive) {
-  if (path.empty()) return true;
-  if (path.Text().size() >= kMaxPathLength) {
-    ::SetLastError(ERROR_BAD_PATHNAME);
+  if (!::WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
     return false;
   }
-  const std::wstring last = path.LastComponent().Text();
-  if (last.find_first_of(L"*?") != std::wstring::npos) {
-    const uint32_t result = DeleteMatchingEntries(path.ParentDir(), last, recursive);
-    if (result == 0) return true;
-    ::SetLastError(result);
+  if (written != data.size()) {
+    // The call succeeded but wrote less (a full disk, a file size limit):
+    // the caller reads the error, so it must say so.
+    ::SetLastError(ERROR_WRITE_FAULT);
     return false;
   }
-  const wchar_t* name = path.Text().c_str();
-  bool deleted = false;
-  DWORD attributes = ::GetFileAttributesW(name);
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (!(attributes & FILE_ATTRIBUTE_READONLY) ||
-       ::SetFileAttributesW(name, attributes & ~FILE_ATTRIBUTE_READONLY))) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A linked directory goes as a link: its target is not ours to empty.
-      if (recursive && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        const uint32_t result = DeleteMatchingEntries(path, L"*", true);
-        if (result != 0) {
-          ::SetLastError(result);
-          return false;
-        }
-      }
-      deleted = ::RemoveDirectoryW(name);
-    } else {
-      deleted = ::DeleteFileW(name);
-    }
-  }
-  if (deleted) return true;
-  const DWORD error = ::GetLastError();
-  if (error == 0 || IsGoneError(error)) return true;
-  ::SetLastError(error);
-  return false;
+  return true;
 }
-
-bool DeleteRecursively(const PathValue& path) { return DoDeleteFile(path, true); }
 
 bool ReadWholeFileWithLimit(const PathValue& path, std::string* contents, size_t max_size) {
   if (contents) contents->clear();
@@ -204,8 +215,11 @@ bool QueryCurrentDirectory(PathValue& path) {
 }
 
 PathValue QueryHomeDirectory() {
+  const SystemFunction<decltype(&::SHGetFolderPathW)> get_folder(L"shell32.dll",
+                                                                 "SHGetFolderPathW");
   wchar_t buffer[kMaxPathLength] = {};
-  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer)) &&
+  if (get_folder &&
+      SUCCEEDED(get_folder(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer)) &&
       buffer[0] != L'\0') {
     return PathValue(buffer);
   }

@@ -30,6 +30,42 @@ class FileUtilWinTest : public ::testing::Test {
   ScopedTempDir dir_;
 };
 
+TEST(FileUtilTest, ToFileErrorCode) {
+  const struct {
+    uint32_t windows_error;
+    FileErrorCode code;
+  } cases[] = {{32, kFileErrorInUse},
+               {1175, kFileErrorInUse},
+               {1176, kFileErrorInUse},
+               {1177, kFileErrorInUse},
+               {80, kFileErrorExists},
+               {183, kFileErrorExists},
+               {2, kFileErrorNotFound},
+               {3, kFileErrorNotFound},
+               {5, kFileErrorAccessDenied},
+               {33, kFileErrorAccessDenied},
+               {4, kFileErrorTooManyOpened},
+               {8, kFileErrorNoMemory},
+               {14, kFileErrorNoMemory},
+               {39, kFileErrorNoSpace},
+               {112, kFileErrorNoSpace},
+               {314, kFileErrorNoSpace},
+               {1224, kFileErrorInvalidOperation},
+               {21, kFileErrorIo},
+               {27, kFileErrorIo},
+               {31, kFileErrorIo},
+               {55, kFileErrorIo},
+               {1117, kFileErrorIo},
+               {1127, kFileErrorIo},
+               {1392, kFileErrorIo},
+               {1393, kFileErrorIo},
+               {0, kFileErrorFailed},
+               {87, kFileErrorFailed},
+               {145, kFileErrorFailed}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ToFileErrorCode(c.windows_error), c.code) << c.windows_error;
+}
+
 TEST_F(FileUtilWinTest, QueryTempDirectoryTrimsTheTrailingSeparator) {
   PathValue temp;
   ASSERT_TRUE(QueryTempDirectory(temp));

@@ -3,50 +3,42 @@
 #include <shellapi.h>
 #include <userenv.h>
 
-#include <memory>
+#include "base/win/scoped_handle.h"
+#include "base/win/system_library.h"
 
 namespace base {
 namespace {
 
-LaunchObserver g_launch_observer = nullptr;
-
-// An initialised attribute list, deleted on every way out.
-class AttributeList {
- public:
-  bool Initialize(DWORD count) {
-    SIZE_T size = 0;
-    ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
-    buffer_ = std::make_unique<char[]>(size);
-    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.get());
-    if (!::InitializeProcThreadAttributeList(list, count, 0, &size)) {
-      buffer_.reset();
-      return false;
-    }
-    return true;
-  }
-  ~AttributeList() {
-    if (!buffer_) return;
-    ScopedPreserveLastError keep_error;
-    ::DeleteProcThreadAttributeList(get());
-  }
-  LPPROC_THREAD_ATTRIBUTE_LIST get() const {
-    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.get());
-  }
-
- private:
-  std::unique_ptr<char[]> buffer_;
-};
-
-// A block from CreateEnvironmentBlock, destroyed without disturbing the
-// last-error code of the call that used it.
-struct UserEnvironment {
-  void* block = nullptr;
-  ~UserEnvironment() {
-    if (!block) return;
-    ScopedPreserveLastError keep_error;
-    ::DestroyEnvironmentBlock(block);
+// A block from userenv's CreateEnvironmentBlock, given back to userenv.
+struct EnvironmentBlockTraits {
+  using Handle = void*;
+  static Handle Empty() { return nullptr; }
+  static bool IsHeld(Handle block) { return block != nullptr; }
+  static void Close(Handle block) {
+    const SystemFunction<decltype(&::DestroyEnvironmentBlock)> destroy(
+        L"userenv.dll", "DestroyEnvironmentBlock");
+    if (destroy) destroy(block);
   }
 };
+using ScopedEnvironmentBlock = WinUniqueHandle<EnvironmentBlockTraits>;
+
+// An attribute list with room for `count` attributes, or an empty owner.
+ScopedAttributeList MakeAttributeList(DWORD count) {
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+  auto* list =
+      static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(::HeapAlloc(::GetProcessHeap(), 0, size));
+  if (!list) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return ScopedAttributeList();
+  }
+  if (!::InitializeProcThreadAttributeList(list, count, 0, &size)) {
+    ScopedPreserveLastError keep_error;
+    ::HeapFree(::GetProcessHeap(), 0, list);
+    return ScopedAttributeList();
+  }
+  return ScopedAttributeList(list);
+}
 
 bool ParentEnvironment(std::wstring& block) {
   wchar_t* strings = ::GetEnvironmentStringsW();
@@ -60,8 +52,6 @@ bool ParentEnvironment(std::wstring& block) {
 
 }  // namespace
 
-void SetLaunchObserverForTesting(LaunchObserver observer) { g_launch_observer = observer; }
-
 bool SupportsShadowStackPolicy() {
   using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
   auto get_version = reinterpret_cast<GetVersionFunction>(
@@ -71,6 +61,133 @@ bool SupportsShadowStackPolicy() {
   if (!get_version || get_version(&version) != 0) return false;
   return version.dwMajorVersion > 10 ||
          (version.dwMajorVersion == 10 && version.dwBuildNumber >= 19041);
+}
+
+std::optional<LaunchPlan> PlanLaunch(std::wstring_view command_text,
+                                     const ProcessLaunchOptions& options,
+                                     bool shadow_stack_policy_exists) {
+  LaunchPlan plan;
+  plan.command_text = command_text;
+  plan.current_directory = options.working_directory.Text();
+  plan.inherit_handles = options.handle_inheritance == ProcessLaunchOptions::AllInheritable;
+  if (!options.inheritable_handles.empty()) {
+    if (options.inheritable_handles.size() * sizeof(HANDLE) > 0xFFFFFFF8u) return std::nullopt;
+    plan.handle_list = options.inheritable_handles;
+    plan.inherit_handles = TRUE;  // the list alone decides what is inherited
+  }
+  plan.disable_shadow_stack = options.disable_shadow_stack && shadow_stack_policy_exists;
+  if (plan.attribute_count() > 0) plan.creation_flags |= EXTENDED_STARTUPINFO_PRESENT;
+
+  if (options.no_feedback_cursor) plan.startup_flags |= STARTF_FORCEOFFFEEDBACK;
+  plan.blank_desktop = options.blank_desktop;
+  plan.startup_flags |= STARTF_USESHOWWINDOW;
+  plan.show_window = options.hide_window ? SW_HIDE : SW_SHOWNORMAL;
+  if (options.std_input || options.std_output || options.std_error) {
+    const bool all_three = options.std_input && options.std_output && options.std_error;
+    if (plan.handle_list.empty() && !all_three) return std::nullopt;
+    plan.startup_flags |= STARTF_USESTDHANDLES;
+    plan.std_input = options.std_input;
+    plan.std_output = options.std_output;
+    plan.std_error = options.std_error;
+  }
+
+  if (options.breakaway_from_job) plan.creation_flags |= CREATE_BREAKAWAY_FROM_JOB;
+  plan.user_token = options.user_token;
+  // A token brings its user's environment; the changes apply only without one.
+  plan.alter_environment =
+      !options.user_token && (options.clear_environment || !options.environment_changes.empty());
+  if (plan.alter_environment) {
+    plan.clear_environment = options.clear_environment;
+    plan.environment_changes = options.environment_changes;
+  }
+  if (plan.user_token || plan.alter_environment) plan.creation_flags |= CREATE_UNICODE_ENVIRONMENT;
+
+  plan.job_object = options.job_object;
+  plan.grant_foreground = options.grant_foreground;
+  plan.wait_for_exit = options.wait_for_exit;
+  return plan;
+}
+
+Process StartPlannedProcess(const LaunchPlan& plan) {
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  ScopedAttributeList attributes;
+  if (plan.attribute_count() > 0) {
+    attributes = MakeAttributeList(static_cast<DWORD>(plan.attribute_count()));
+    if (!attributes.IsValid()) return Process();
+    startup.lpAttributeList = attributes.Get();
+  }
+  // Both words of the policy, with user-mode shadow stacks always off.
+  DWORD64 mitigation_policy[2] = {0, 0x20000000};
+  if (plan.disable_shadow_stack &&
+      !::UpdateProcThreadAttribute(attributes.Get(), 0, PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY,
+                                   mitigation_policy, sizeof(mitigation_policy), nullptr,
+                                   nullptr)) {
+    return Process();
+  }
+  // The attribute refers to this copy until the process has been created.
+  std::vector<HANDLE> handles = plan.handle_list;
+  if (!handles.empty()) {
+    for (HANDLE handle : handles) {
+      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    if (!::UpdateProcThreadAttribute(attributes.Get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                     handles.data(), handles.size() * sizeof(HANDLE), nullptr,
+                                     nullptr)) {
+      return Process();
+    }
+  }
+
+  STARTUPINFOW& info = startup.StartupInfo;
+  info.dwFlags = plan.startup_flags;
+  info.wShowWindow = plan.show_window;
+  wchar_t empty_desktop[] = L"";
+  if (plan.blank_desktop) info.lpDesktop = empty_desktop;
+  info.hStdInput = plan.std_input;
+  info.hStdOutput = plan.std_output;
+  info.hStdError = plan.std_error;
+
+  ScopedEnvironmentBlock user_environment;
+  std::wstring altered_environment;
+  void* environment = nullptr;
+  if (plan.user_token) {
+    const SystemFunction<decltype(&::CreateEnvironmentBlock)> create_block(
+        L"userenv.dll", "CreateEnvironmentBlock");
+    if (!create_block || !create_block(user_environment.Receive(), plan.user_token, FALSE)) {
+      return Process();
+    }
+    environment = user_environment.Get();
+  } else if (plan.alter_environment) {
+    std::wstring base_block(1, L'\0');
+    if (!plan.clear_environment && !ParentEnvironment(base_block)) return Process();
+    altered_environment = AlterEnvironmentBlock(base_block, plan.environment_changes);
+    environment = altered_environment.data();
+  }
+
+  std::wstring writable_command = plan.command_text;
+  const wchar_t* current_directory =
+      plan.current_directory.empty() ? nullptr : plan.current_directory.c_str();
+  PROCESS_INFORMATION process_info = {};
+  const BOOL created =
+      plan.user_token
+          ? ::CreateProcessAsUserW(plan.user_token, nullptr, writable_command.data(), nullptr,
+                                   nullptr, plan.inherit_handles, plan.creation_flags, environment,
+                                   current_directory, &info, &process_info)
+          : ::CreateProcessW(nullptr, writable_command.data(), nullptr, nullptr,
+                             plan.inherit_handles, plan.creation_flags, environment,
+                             current_directory, &info, &process_info);
+  if (!created) return Process();
+  ScopedHandle thread(process_info.hThread);
+  Process process(process_info.hProcess);
+
+  if (plan.job_object && !::AssignProcessToJobObject(plan.job_object, process.Handle())) {
+    ScopedPreserveLastError keep_error;
+    process.Kill(1, true);
+    return Process();
+  }
+  if (plan.grant_foreground) ::AllowSetForegroundWindow(process.ProcessId());
+  if (plan.wait_for_exit) ::WaitForSingleObject(process.Handle(), INFINITE);
+  return process;
 }
 
 Process LaunchProcess(const CommandLine& command, const ProcessLaunchOptions& options) {
@@ -85,112 +202,19 @@ Process LaunchProcess(const std::wstring& command_text, const ProcessLaunchOptio
     return LaunchElevatedProcess(CommandLine::FromCommandText(command_text), options.hide_window,
                                  options.wait_for_exit);
   }
-  STARTUPINFOEXW startup = {};
-  startup.StartupInfo.cb = sizeof(startup);
-  DWORD creation_flags = 0;
-  BOOL inherit_handles = options.handle_inheritance == ProcessLaunchOptions::AllInheritable;
-
-  const bool use_handle_list = !options.inheritable_handles.empty();
-  const bool disable_shadow_stack = options.disable_shadow_stack && SupportsShadowStackPolicy();
-  const DWORD attribute_count = (use_handle_list ? 1 : 0) + (disable_shadow_stack ? 1 : 0);
-  AttributeList attributes;
-  if (attribute_count > 0) {
-    if (!attributes.Initialize(attribute_count)) return Process();
-    startup.lpAttributeList = attributes.get();
-    creation_flags |= EXTENDED_STARTUPINFO_PRESENT;
-  }
-  // Both words of the policy, with user-mode shadow stacks always off.
-  DWORD64 mitigation_policy[2] = {0, 0x20000000};
-  if (disable_shadow_stack && !::UpdateProcThreadAttribute(
-                                  attributes.get(), 0, PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY,
-                                  mitigation_policy, sizeof(mitigation_policy), nullptr, nullptr)) {
+  const std::optional<LaunchPlan> plan =
+      PlanLaunch(command_text, options, SupportsShadowStackPolicy());
+  if (!plan) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
     return Process();
   }
-  std::vector<HANDLE> handles = options.inheritable_handles;
-  if (use_handle_list) {
-    if (handles.size() * sizeof(HANDLE) > 0xFFFFFFF8u) {
-      ::SetLastError(ERROR_INVALID_PARAMETER);
-      return Process();
-    }
-    for (HANDLE handle : handles) {
-      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
-    if (!::UpdateProcThreadAttribute(attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                     handles.data(), handles.size() * sizeof(HANDLE), nullptr,
-                                     nullptr)) {
-      return Process();
-    }
-    inherit_handles = TRUE;
-  }
-
-  STARTUPINFOW& info = startup.StartupInfo;
-  if (options.no_feedback_cursor) info.dwFlags |= STARTF_FORCEOFFFEEDBACK;
-  wchar_t empty_desktop[] = L"";
-  if (options.blank_desktop) info.lpDesktop = empty_desktop;
-  info.dwFlags |= STARTF_USESHOWWINDOW;
-  info.wShowWindow = options.hide_window ? SW_HIDE : SW_SHOWNORMAL;
-  if (options.std_input || options.std_output || options.std_error) {
-    const bool all_three = options.std_input && options.std_output && options.std_error;
-    if (!use_handle_list && !all_three) {
-      ::SetLastError(ERROR_INVALID_PARAMETER);
-      return Process();
-    }
-    info.dwFlags |= STARTF_USESTDHANDLES;
-    info.hStdInput = options.std_input;
-    info.hStdOutput = options.std_output;
-    info.hStdError = options.std_error;
-  }
-
-  if (options.breakaway_from_job) creation_flags |= CREATE_BREAKAWAY_FROM_JOB;
-  const wchar_t* current_directory =
-      options.working_directory.empty() ? nullptr : options.working_directory.Text().c_str();
-  std::wstring writable_command = command_text;
-  // The child's environment: the token user's, an altered block, or none
-  // (the parent's is inherited).
-  UserEnvironment user_environment;
-  std::wstring environment;
-  void* environment_block = nullptr;
-  if (options.user_token) {
-    if (!::CreateEnvironmentBlock(&user_environment.block, options.user_token, FALSE)) {
-      return Process();
-    }
-    environment_block = user_environment.block;
-  } else if (options.clear_environment || !options.environment_changes.empty()) {
-    std::wstring base_block(1, L'\0');
-    if (!options.clear_environment && !ParentEnvironment(base_block)) return Process();
-    environment = AlterEnvironmentBlock(base_block, options.environment_changes);
-    environment_block = environment.data();
-  }
-  if (environment_block) creation_flags |= CREATE_UNICODE_ENVIRONMENT;
-  if (g_launch_observer) {
-    g_launch_observer({creation_flags, inherit_handles, info.dwFlags, info.wShowWindow,
-                       info.lpDesktop, attribute_count, environment_block != nullptr,
-                       current_directory});
-  }
-  PROCESS_INFORMATION process_info = {};
-  const BOOL created =
-      options.user_token
-          ? ::CreateProcessAsUserW(options.user_token, nullptr, writable_command.data(), nullptr,
-                                   nullptr, inherit_handles, creation_flags, environment_block,
-                                   current_directory, &info, &process_info)
-          : ::CreateProcessW(nullptr, writable_command.data(), nullptr, nullptr, inherit_handles,
-                             creation_flags, environment_block, current_directory, &info,
-                             &process_info);
-  if (!created) return Process();
-  ScopedHandle thread(process_info.hThread);
-  Process process(process_info.hProcess);
-
-  if (options.job_object && !::AssignProcessToJobObject(options.job_object, process.Handle())) {
-    ScopedPreserveLastError keep_error;
-    process.Kill(1, true);
-    return Process();
-  }
-  if (options.grant_foreground) ::AllowSetForegroundWindow(process.ProcessId());
-  if (options.wait_for_exit) ::WaitForSingleObject(process.Handle(), INFINITE);
-  return process;
+  return StartPlannedProcess(*plan);
 }
 
 Process LaunchElevatedProcess(const CommandLine& command, bool hide_window, bool wait_for_exit) {
+  const SystemFunction<decltype(&::ShellExecuteExW)> shell_execute(L"shell32.dll",
+                                                                   "ShellExecuteExW");
+  if (!shell_execute) return Process();
   const std::wstring program = command.ProgramPath().Text();
   const std::wstring arguments = command.ArgumentsText();
   SHELLEXECUTEINFOW info = {};
@@ -201,7 +225,7 @@ Process LaunchElevatedProcess(const CommandLine& command, bool hide_window, bool
   info.lpFile = program.c_str();
   info.lpParameters = arguments.c_str();
   info.nShow = hide_window ? SW_HIDE : SW_SHOWNORMAL;
-  if (!::ShellExecuteExW(&info)) return Process();
+  if (!shell_execute(&info)) return Process();
   Process process(info.hProcess);
   if (wait_for_exit) ::WaitForSingleObject(process.Handle(), INFINITE);
   return process;

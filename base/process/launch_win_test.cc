@@ -20,7 +20,6 @@ class LaunchTest : public ::testing::Test {
                                 L"MIR_PROBE_ECHO_ENV", L"MIR_PROBE_STDOUT"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
-    SetLaunchObserverForTesting(nullptr);
   }
   std::filesystem::path report() const { return dir_.path() / "report.txt"; }
   CommandLine Probe() const { return CommandLine(PathValue(SiblingProgram(L"payload_probe.exe"))); }
@@ -185,28 +184,108 @@ TEST_F(LaunchTest, NotAnExecutableFailsToStart) {
   EXPECT_NE(GetLastError(), 0u);
 }
 
-LaunchParameters g_seen;
-void Remember(const LaunchParameters& parameters) { g_seen = parameters; }
+// What the create call is given, for each option that the child itself
+// cannot observe.
+TEST(PlanLaunchTest, OptionsBecomeWhatTheCreateCallIsGiven) {
+  const HANDLE a = reinterpret_cast<HANDLE>(0x40);
+  const HANDLE b = reinterpret_cast<HANDLE>(0x44);
+  const HANDLE c = reinterpret_cast<HANDLE>(0x48);
+  const struct {
+    const char* name;
+    void (*set)(ProcessLaunchOptions&);
+    bool shadow_stack_policy_exists;
+    DWORD creation_flags;
+    BOOL inherit_handles;
+    DWORD startup_flags;
+    WORD show_window;
+    size_t attribute_count;
+  } cases[] = {
+      {"defaults", [](ProcessLaunchOptions&) {}, true, 0, FALSE, STARTF_USESHOWWINDOW,
+       SW_SHOWNORMAL, 0},
+      {"hidden", [](ProcessLaunchOptions& o) { o.hide_window = true; }, true, 0, FALSE,
+       STARTF_USESHOWWINDOW, SW_HIDE, 0},
+      {"all inheritable", [](ProcessLaunchOptions& o) { o.handle_inheritance = o.AllInheritable; },
+       true, 0, TRUE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 0},
+      {"a handle list overrules the mode",
+       [](ProcessLaunchOptions& o) { o.inheritable_handles = {reinterpret_cast<HANDLE>(0x40)}; },
+       true, EXTENDED_STARTUPINFO_PRESENT, TRUE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 1},
+      {"shadow stacks off", [](ProcessLaunchOptions& o) { o.disable_shadow_stack = true; }, true,
+       EXTENDED_STARTUPINFO_PRESENT, FALSE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 1},
+      {"shadow stacks where the policy does not exist",
+       [](ProcessLaunchOptions& o) { o.disable_shadow_stack = true; }, false, 0, FALSE,
+       STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 0},
+      {"both attributes",
+       [](ProcessLaunchOptions& o) {
+         o.disable_shadow_stack = true;
+         o.inheritable_handles = {reinterpret_cast<HANDLE>(0x40)};
+       },
+       true, EXTENDED_STARTUPINFO_PRESENT, TRUE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 2},
+      {"no busy cursor", [](ProcessLaunchOptions& o) { o.no_feedback_cursor = true; }, true, 0,
+       FALSE, STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK, SW_SHOWNORMAL, 0},
+      {"breakaway", [](ProcessLaunchOptions& o) { o.breakaway_from_job = true; }, true,
+       CREATE_BREAKAWAY_FROM_JOB, FALSE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 0},
+      {"environment changes", [](ProcessLaunchOptions& o) { o.environment_changes[L"A"] = L"1"; },
+       true, CREATE_UNICODE_ENVIRONMENT, FALSE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 0},
+      {"an empty environment", [](ProcessLaunchOptions& o) { o.clear_environment = true; }, true,
+       CREATE_UNICODE_ENVIRONMENT, FALSE, STARTF_USESHOWWINDOW, SW_SHOWNORMAL, 0},
+      {"three standard handles",
+       [](ProcessLaunchOptions& o) {
+         o.std_input = reinterpret_cast<HANDLE>(0x40);
+         o.std_output = reinterpret_cast<HANDLE>(0x44);
+         o.std_error = reinterpret_cast<HANDLE>(0x48);
+       },
+       true, 0, FALSE, STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES, SW_SHOWNORMAL, 0},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    ProcessLaunchOptions options;
+    test.set(options);
+    const std::optional<LaunchPlan> plan =
+        PlanLaunch(L"\"C:\\x\\a b.exe\" --silent", options, test.shadow_stack_policy_exists);
+    ASSERT_TRUE(plan.has_value());
+    EXPECT_EQ(plan->command_text, L"\"C:\\x\\a b.exe\" --silent");
+    EXPECT_EQ(plan->creation_flags, test.creation_flags);
+    EXPECT_EQ(plan->inherit_handles, test.inherit_handles);
+    EXPECT_EQ(plan->startup_flags, test.startup_flags);
+    EXPECT_EQ(plan->show_window, test.show_window);
+    EXPECT_EQ(plan->attribute_count(), test.attribute_count);
+    EXPECT_TRUE(plan->current_directory.empty());
+    EXPECT_FALSE(plan->blank_desktop);
+  }
 
-TEST_F(LaunchTest, WhatIsPassedToTheSystem) {
-  SetLaunchObserverForTesting(&Remember);
-  ProcessLaunchOptions defaults;
-  ASSERT_EQ(RunToEnd(defaults, Probe()), 0u);
-  EXPECT_EQ(g_seen.creation_flags, 0u);
-  EXPECT_FALSE(g_seen.inherit_handles);
-  EXPECT_FALSE(g_seen.has_environment);
-  EXPECT_EQ(g_seen.current_directory, nullptr);
-  EXPECT_EQ(g_seen.startup_flags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
-  EXPECT_EQ(g_seen.show_window, SW_SHOWNORMAL);
-  EXPECT_EQ(g_seen.attribute_count, 0u);
+  ProcessLaunchOptions options;
+  options.working_directory = PathValue(L"C:\\work");
+  options.blank_desktop = true;
+  options.inheritable_handles = {a, b};
+  options.std_input = a;
+  options.std_output = b;
+  const std::optional<LaunchPlan> plan = PlanLaunch(L"x", options, true);
+  ASSERT_TRUE(plan.has_value());
+  EXPECT_EQ(plan->current_directory, L"C:\\work");
+  EXPECT_TRUE(plan->blank_desktop);
+  EXPECT_EQ(plan->handle_list, (std::vector<HANDLE>{a, b}));
+  EXPECT_EQ(plan->std_input, a);
+  EXPECT_EQ(plan->std_output, b);
+  EXPECT_EQ(plan->std_error, nullptr);
 
-  ProcessLaunchOptions hidden;
-  hidden.hide_window = true;
-  ASSERT_EQ(RunToEnd(hidden, Probe()), 0u);
-  EXPECT_EQ(g_seen.creation_flags, 0u);
-  EXPECT_EQ(g_seen.startup_flags, static_cast<DWORD>(STARTF_USESHOWWINDOW));
-  EXPECT_EQ(g_seen.show_window, SW_HIDE);
+  // Standard handles in part need a handle list.
+  ProcessLaunchOptions partial;
+  partial.std_output = c;
+  EXPECT_FALSE(PlanLaunch(L"x", partial, true).has_value());
+}
 
+TEST(PlanLaunchTest, ATokenBringsItsUsersEnvironment) {
+  ProcessLaunchOptions options;
+  options.user_token = reinterpret_cast<HANDLE>(0x40);
+  options.environment_changes[L"A"] = L"1";
+  const std::optional<LaunchPlan> plan = PlanLaunch(L"x", options, true);
+  ASSERT_TRUE(plan.has_value());
+  EXPECT_EQ(plan->user_token, options.user_token);
+  EXPECT_FALSE(plan->alter_environment);
+  EXPECT_EQ(plan->creation_flags, static_cast<DWORD>(CREATE_UNICODE_ENVIRONMENT));
+}
+
+TEST_F(LaunchTest, EveryAttributeAndFlagIsAcceptedBySystem) {
   ScopedHandle file(
       CreateFileW(dir_.Wide(L"f").c_str(), GENERIC_WRITE, 3, nullptr, CREATE_ALWAYS, 0, nullptr));
   ProcessLaunchOptions listed;
@@ -216,24 +295,7 @@ TEST_F(LaunchTest, WhatIsPassedToTheSystem) {
   listed.blank_desktop = true;
   listed.breakaway_from_job = true;
   listed.grant_foreground = true;
-  listed.handle_inheritance = ProcessLaunchOptions::ListedOnly;
-  Process child = Launch(Probe(), listed);
-  EXPECT_EQ(g_seen.creation_flags & EXTENDED_STARTUPINFO_PRESENT,
-            static_cast<DWORD>(EXTENDED_STARTUPINFO_PRESENT));
-  EXPECT_EQ(g_seen.creation_flags & CREATE_BREAKAWAY_FROM_JOB,
-            static_cast<DWORD>(CREATE_BREAKAWAY_FROM_JOB));
-  EXPECT_TRUE(g_seen.inherit_handles);
-  EXPECT_EQ(g_seen.attribute_count, SupportsShadowStackPolicy() ? 2u : 1u);
-  EXPECT_EQ(g_seen.startup_flags,
-            static_cast<DWORD>(STARTF_USESHOWWINDOW | STARTF_FORCEOFFFEEDBACK));
-  ASSERT_NE(g_seen.desktop, nullptr);
-  if (child.IsUsable()) child.WaitUntilExit(nullptr);
-
-  ProcessLaunchOptions all;
-  all.handle_inheritance = ProcessLaunchOptions::AllInheritable;
-  ASSERT_EQ(RunToEnd(all, Probe()), 0u);
-  EXPECT_TRUE(g_seen.inherit_handles);
-  EXPECT_EQ(g_seen.attribute_count, 0u);
+  EXPECT_EQ(RunToEnd(listed, Probe()), 0u);
 }
 
 TEST_F(LaunchTest, IncompleteStandardHandlesWithoutAListAreRefused) {

@@ -1,8 +1,8 @@
-// UniqueHandle<Traits>: the one owner of every Windows handle in the project.
-// Traits give the handle type, its empty value, the "is held" test and the
-// close call. Kernel handles follow the owned-handle rule: a value is held
+// The Windows handles the project holds, each an alias of UniqueHandle with
+// its traits. Kernel handles follow the owned-handle rule: a value is held
 // only when it is non-zero and its low 32 bits are below 0xFFFFFFF4, so the
-// invalid-handle value and the pseudo-handles are never closed.
+// invalid-handle value and the pseudo-handles are never closed. Every owner
+// keeps the thread's last-error code across its own bookkeeping.
 //
 //   ScopedHandle file(CreateFileW(...));
 //   if (!file.IsValid()) return false;  // GetLastError() is still CreateFileW's
@@ -12,7 +12,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <utility>
+
+#include "base/unique_handle.h"
 
 // Restores the thread's last-error code when it goes out of scope.
 class ScopedPreserveLastError {
@@ -27,43 +28,7 @@ class ScopedPreserveLastError {
 };
 
 template <typename Traits>
-class UniqueHandle {
- public:
-  using Handle = typename Traits::Handle;
-
-  UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle) { Reset(handle); }
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { Close(); }
-
-  bool IsValid() const { return Traits::IsHeld(handle_); }
-  Handle Get() const { return handle_; }
-
-  // Takes ownership of `handle` (a value that is not held leaves the object
-  // empty), closing the previous one. The caller's last-error code survives,
-  // so a failed call's code can be read after its result is stored.
-  void Reset(Handle handle = Traits::Empty()) {
-    ScopedPreserveLastError keep_error;
-    Close();
-    if (Traits::IsHeld(handle)) handle_ = handle;
-  }
-
-  Handle Release() { return std::exchange(handle_, Traits::Empty()); }
-
-  void Close() {
-    if (Traits::IsHeld(handle_)) Traits::Close(handle_);
-    handle_ = Traits::Empty();
-  }
-
- private:
-  Handle handle_ = Traits::Empty();
-};
+using WinUniqueHandle = UniqueHandle<Traits, ScopedPreserveLastError>;
 
 struct KernelHandleTraits {
   using Handle = HANDLE;
@@ -74,7 +39,7 @@ struct KernelHandleTraits {
   }
   static void Close(Handle handle) { ::CloseHandle(handle); }
 };
-using ScopedHandle = UniqueHandle<KernelHandleTraits>;
+using ScopedHandle = WinUniqueHandle<KernelHandleTraits>;
 
 struct FindHandleTraits {
   using Handle = HANDLE;
@@ -82,7 +47,7 @@ struct FindHandleTraits {
   static bool IsHeld(Handle handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
   static void Close(Handle handle) { ::FindClose(handle); }
 };
-using ScopedFindHandle = UniqueHandle<FindHandleTraits>;
+using ScopedFindHandle = WinUniqueHandle<FindHandleTraits>;
 
 struct RegistryKeyTraits {
   using Handle = HKEY;
@@ -90,7 +55,7 @@ struct RegistryKeyTraits {
   static bool IsHeld(Handle key) { return key != nullptr; }
   static void Close(Handle key) { ::RegCloseKey(key); }
 };
-using ScopedRegistryHandle = UniqueHandle<RegistryKeyTraits>;
+using ScopedRegistryHandle = WinUniqueHandle<RegistryKeyTraits>;
 
 struct LocalMemoryTraits {
   using Handle = void*;
@@ -98,7 +63,7 @@ struct LocalMemoryTraits {
   static bool IsHeld(Handle memory) { return memory != nullptr; }
   static void Close(Handle memory) { ::LocalFree(memory); }
 };
-using ScopedLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using ScopedLocalMemory = WinUniqueHandle<LocalMemoryTraits>;
 
 struct LibraryTraits {
   using Handle = HMODULE;
@@ -106,6 +71,18 @@ struct LibraryTraits {
   static bool IsHeld(Handle module) { return module != nullptr; }
   static void Close(Handle module) { ::FreeLibrary(module); }
 };
-using ScopedLibrary = UniqueHandle<LibraryTraits>;
+using ScopedLibrary = WinUniqueHandle<LibraryTraits>;
+
+// A process/thread attribute list in process-heap memory: deleted, then freed.
+struct AttributeListTraits {
+  using Handle = LPPROC_THREAD_ATTRIBUTE_LIST;
+  static Handle Empty() { return nullptr; }
+  static bool IsHeld(Handle list) { return list != nullptr; }
+  static void Close(Handle list) {
+    ::DeleteProcThreadAttributeList(list);
+    ::HeapFree(::GetProcessHeap(), 0, list);
+  }
+};
+using ScopedAttributeList = WinUniqueHandle<AttributeListTraits>;
 
 #endif  // BASE_WIN_SCOPED_HANDLE_H_

@@ -2,27 +2,75 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 
 #include "absl/strings/str_format.h"
 #include "base/files/file_util.h"
 #include "mir_installer_win/setup_launcher/launcher_log.h"
 #include "strings/utf_string_conversions.h"
 
-PathValue CreateWorkDirectory() {
+namespace {
+
+// Opens `path` shared for reading only and checks that it holds exactly
+// `bytes`. Written and closed a moment ago, the file could have been
+// replaced or changed in between; while the handle is held, it cannot be.
+ScopedHandle HoldWrittenFile(const PathValue& path, std::span<const char> bytes) {
+  ScopedHandle file(::CreateFileW(path.Text().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return file;
+  constexpr DWORD kChunkSize = 1 << 20;
+  std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunkSize]);
+  if (!chunk) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return ScopedHandle();
+  }
+  size_t compared = 0;
+  for (DWORD read = 0;; compared += read) {
+    if (!::ReadFile(file.Get(), chunk.get(), kChunkSize, &read, nullptr)) return ScopedHandle();
+    if (read == 0) break;
+    if (read > bytes.size() - compared ||
+        std::memcmp(chunk.get(), bytes.data() + compared, read) != 0) {
+      break;
+    }
+  }
+  if (compared != bytes.size()) {
+    ::SetLastError(ERROR_FILE_INVALID);  // altered from outside since it was written
+    return ScopedHandle();
+  }
+  return file;
+}
+
+}  // namespace
+
+PathValue CreateWorkDirectory(ScopedHandle& hold) {
+  hold.Close();
   PathValue temp;
   if (!base::QueryTempDirectory(temp)) return PathValue();
   const DWORD ticks = ::GetTickCount();
   const DWORD process_id = ::GetCurrentProcessId();
   const PathValue directory =
       temp.AppendComponent(Utf8ToWide(absl::StrFormat("MirSetup_%lu_%lu", process_id, ticks)));
-  if (!base::EnsureDirectory(directory)) return PathValue();
+  // The temporary directory may be missing (GetTempPathW does not check);
+  // the work directory itself must be new.
+  if (!base::EnsureDirectory(temp) || !base::CreateNewDirectory(directory)) return PathValue();
+  // Without delete sharing: nobody can rename it away and put another in its place.
+  hold.Reset(::CreateFileW(directory.Text().c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!hold.IsValid()) {
+    ScopedPreserveLastError keep_error;
+    ::RemoveDirectoryW(directory.Text().c_str());
+    return PathValue();
+  }
   LOG_AT(kLauncherLog, 195, INFO) << "Temp directory created: " << directory;
   return directory;
 }
 
-bool ExtractResourceToFile(int32_t id, const PathValue& path) {
+bool ExtractResourceToFile(int32_t id, const PathValue& path, ScopedHandle& hold) {
+  hold.Close();
   LOG_AT(kLauncherLog, 48, INFO) << "Extracting resource " << id << " to " << path;
   HMODULE module = ::GetModuleHandleW(nullptr);
   if (!module) {
@@ -51,14 +99,14 @@ bool ExtractResourceToFile(int32_t id, const PathValue& path) {
 
   // One heap copy of the whole payload, written by one call.
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
-  bool written = false;
-  if (buffer) {
-    memcpy(buffer.get(), bytes, size);
-    written = base::WriteFile(path, std::span<const char>(buffer.get(), size));
-  } else {
+  const std::span<const char> payload(buffer.get(), size);
+  if (!buffer) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  } else {
+    memcpy(buffer.get(), bytes, size);
+    if (base::WriteFile(path, payload)) hold = HoldWrittenFile(path, payload);
   }
-  if (!written) {
+  if (!hold.IsValid()) {
     const DWORD error = ::GetLastError();
     LOG_AT(kLauncherLog, 85, ERROR) << "WriteFile failed for " << path << ", error: " << error;
     return false;

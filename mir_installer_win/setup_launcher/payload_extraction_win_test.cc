@@ -29,7 +29,8 @@ class PayloadExtractionTest : public ::testing::Test {
 
 TEST_F(PayloadExtractionTest, WritesTheWholeResourceOverAnExistingFile) {
   WriteBytes(Destination().Text(), std::string(1000, 'x'));
-  ASSERT_TRUE(ExtractResourceToFile(301, Destination()));
+  ScopedHandle hold;
+  ASSERT_TRUE(ExtractResourceToFile(301, Destination(), hold));
   const std::string expected("MZ-like payload bytes \x00\x01\x02\xff for extraction", 41);
   EXPECT_EQ(ReadBytes(Destination().Text()), expected);
   const std::string path = Destination().ToUtf8();
@@ -38,8 +39,40 @@ TEST_F(PayloadExtractionTest, WritesTheWholeResourceOverAnExistingFile) {
                                              At(89, "Successfully extracted resource to " + path)));
 }
 
+TEST_F(PayloadExtractionTest, WrittenPayloadCannotBeSwappedWhileHeld) {
+  ScopedHandle hold;
+  ASSERT_TRUE(ExtractResourceToFile(301, Destination(), hold));
+  ASSERT_TRUE(hold.IsValid());
+  WriteBytes(dir_.path() / "other.exe", "someone else's program");
+  const std::wstring payload = Destination().Text();
+  EXPECT_FALSE(DeleteFileW(payload.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileExW(dir_.Wide(L"other.exe").c_str(), payload.c_str(),
+                           MOVEFILE_REPLACE_EXISTING));
+  ScopedHandle writer(CreateFileW(payload.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+  EXPECT_FALSE(writer.IsValid());
+  // Reading, as a process being started from it does, is allowed.
+  ScopedHandle reader(CreateFileW(payload.c_str(), GENERIC_READ | FILE_EXECUTE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+  EXPECT_TRUE(reader.IsValid()) << GetLastError();
+  reader.Close();
+  hold.Close();
+  EXPECT_TRUE(DeleteFileW(payload.c_str()));
+}
+
+TEST_F(PayloadExtractionTest, FileThatDoesNotHoldWhatWasWrittenIsRefused) {
+  // The null device takes every byte and gives none back.
+  ScopedHandle hold;
+  EXPECT_FALSE(ExtractResourceToFile(301, PathValue(L"NUL"), hold));
+  EXPECT_FALSE(hold.IsValid());
+  EXPECT_THAT(capture_.Bodies().back(), At(85, "WriteFile failed for NUL, error: 1006", "ERROR"));
+}
+
 TEST_F(PayloadExtractionTest, EmptyResourceIsInvalid) {
-  EXPECT_FALSE(ExtractResourceToFile(302, Destination()));
+  ScopedHandle hold;
+  EXPECT_FALSE(ExtractResourceToFile(302, Destination(), hold));
   EXPECT_THAT(capture_.Bodies(),
               ElementsAre(::testing::_, At(73, "Invalid resource for 302, size: 0", "ERROR")));
 }
@@ -47,7 +80,8 @@ TEST_F(PayloadExtractionTest, EmptyResourceIsInvalid) {
 TEST_F(PayloadExtractionTest, MissingResourceReportsTheLookupError) {
   ASSERT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(999), L"BINARY"), nullptr);
   const DWORD error = GetLastError();
-  EXPECT_FALSE(ExtractResourceToFile(999, Destination()));
+  ScopedHandle hold;
+  EXPECT_FALSE(ExtractResourceToFile(999, Destination(), hold));
   EXPECT_THAT(
       capture_.Bodies(),
       ElementsAre(::testing::_,
@@ -59,7 +93,8 @@ TEST_F(PayloadExtractionTest, UnwritableDestinationReportsTheOpenError) {
   ScopedHandle holder(CreateFileW(Destination().Text().c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder.IsValid());
-  EXPECT_FALSE(ExtractResourceToFile(301, Destination()));
+  ScopedHandle hold;
+  EXPECT_FALSE(ExtractResourceToFile(301, Destination(), hold));
   EXPECT_THAT(capture_.Bodies().back(),
               At(85, "WriteFile failed for " + Destination().ToUtf8() + ", error: 32", "ERROR"));
 }
@@ -67,7 +102,8 @@ TEST_F(PayloadExtractionTest, UnwritableDestinationReportsTheOpenError) {
 TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
   ScopedEnvironmentVariable tmp(L"TMP", dir_.Wide() + L"\\");
   const DWORD before = GetTickCount();
-  const PathValue work = CreateWorkDirectory();
+  ScopedHandle hold;
+  const PathValue work = CreateWorkDirectory(hold);
   const DWORD after = GetTickCount();
   ASSERT_FALSE(work.empty());
   EXPECT_EQ(work.ParentDir().Text(), dir_.Wide());
@@ -79,6 +115,62 @@ TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
   EXPECT_LE(ticks, after);
   EXPECT_TRUE(std::filesystem::is_directory(work.Text()));
   EXPECT_THAT(capture_.Bodies(), ElementsAre(At(195, "Temp directory created: " + work.ToUtf8())));
+  // Held: it cannot be renamed away and replaced by another.
+  EXPECT_FALSE(MoveFileW(work.Text().c_str(), dir_.Wide(L"elsewhere").c_str()));
+  hold.Close();
+  EXPECT_TRUE(RemoveDirectoryW(work.Text().c_str()));
+}
+
+// Calls CreateWorkDirectory at a tick count whose name,
+// "MirSetup_<this process>_<tick>", `take` has taken already: names are
+// taken for a window of tick counts a little ahead, and the call is made
+// inside it (again, with a later window, if the machine was too slow).
+PathValue CreateWorkDirectoryWithItsNameTaken(const std::filesystem::path& temp,
+                                              void (*take)(const std::filesystem::path&),
+                                              ScopedHandle& hold, DWORD& error) {
+  constexpr DWORD kLead = 500;
+  constexpr DWORD kWindow = 400;
+  const std::string prefix = "MirSetup_" + std::to_string(GetCurrentProcessId()) + "_";
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const DWORD start = GetTickCount() + kLead;
+    for (DWORD tick = start; tick < start + kWindow; ++tick) {
+      take(temp / (prefix + std::to_string(tick)));
+    }
+    while (GetTickCount() < start + 10) Sleep(1);
+    const DWORD before = GetTickCount();
+    const PathValue work = CreateWorkDirectory(hold);
+    error = GetLastError();
+    if (before >= start && GetTickCount() < start + kWindow) return work;
+    hold.Close();
+    if (!work.empty()) RemoveDirectoryW(work.Text().c_str());
+  }
+  ADD_FAILURE() << "no call landed inside a window of taken names";
+  return PathValue();
+}
+
+TEST_F(PayloadExtractionTest, WorkDirectoryNameTakenAlreadyIsRefused) {
+  const struct {
+    const char* name;
+    void (*take)(const std::filesystem::path&);
+  } cases[] = {
+      {"by a directory holding a DLL",
+       [](const std::filesystem::path& name) {
+         std::filesystem::create_directory(name);
+         WriteBytes(name / "version.dll", "planted");
+       }},
+      {"by a file", [](const std::filesystem::path& name) { WriteBytes(name, "x"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTempDir temp;
+    ScopedEnvironmentVariable tmp(L"TMP", temp.Wide());
+    ScopedHandle hold;
+    DWORD error = 0;
+    EXPECT_TRUE(CreateWorkDirectoryWithItsNameTaken(temp.path(), c.take, hold, error).empty());
+    EXPECT_FALSE(hold.IsValid());
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  }
+  EXPECT_TRUE(capture_.lines().empty());
 }
 
 TEST_F(PayloadExtractionTest, WorkDirectoryFailures) {
@@ -86,11 +178,13 @@ TEST_F(PayloadExtractionTest, WorkDirectoryFailures) {
   {
     ScopedEnvironmentVariable tmp(L"TMP",
                                   dir_.Wide(L"file"));  // a file where the directory should go
-    EXPECT_TRUE(CreateWorkDirectory().empty());
+    ScopedHandle hold;
+    EXPECT_TRUE(CreateWorkDirectory(hold).empty());
   }
   {
     ScopedEnvironmentVariable tmp(L"TMP", L"C:\\" + std::wstring(300, 'x'));
-    EXPECT_TRUE(CreateWorkDirectory().empty());
+    ScopedHandle hold;
+    EXPECT_TRUE(CreateWorkDirectory(hold).empty());
   }
   EXPECT_TRUE(capture_.lines().empty());
 }
