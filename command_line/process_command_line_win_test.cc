@@ -7,6 +7,7 @@
 
 #include "command_line/process_command_line.h"
 #include "logging/logging.h"
+#include "testing/log_capture.h"
 #include "testing/scoped_command_config_win.h"
 
 namespace {
@@ -36,6 +37,23 @@ TEST(ProcessCommandLineTest, ReadsTheTrimmedConfiguration) {
     config.Write(c.file);
     EXPECT_EQ(ReadCommandConfig(), c.text);
   }
+}
+
+TEST(ProcessCommandLineTest, OversizedConfigurationIsIgnoredWithAWarning) {
+  ScopedCommandConfig config;
+  ScopedLogCapture capture;
+  // As long as a command line can be: read.
+  config.Write("--silent" + std::string(kMaxCommandConfigSize - 8, ' '));
+  EXPECT_EQ(ReadCommandConfig(), "--silent");
+  EXPECT_TRUE(capture.lines().empty());
+  // One byte more: ignored, and said so.
+  config.Write("--silent" + std::string(kMaxCommandConfigSize - 7, ' '));
+  EXPECT_EQ(ReadCommandConfig(), "");
+  EXPECT_THAT(capture.Bodies(),
+              ElementsAre(::testing::AllOf(
+                  ::testing::StartsWith("WARNING:command_line/process_command_line:40] "
+                                        "[ProcessCommandLine] Ignoring "),
+                  ::testing::EndsWith("mir_command.config: larger than 32767 bytes"))));
 }
 
 TEST(ProcessCommandLineTest, ConfigurationFollowsTheTypedText) {

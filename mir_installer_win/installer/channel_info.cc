@@ -103,6 +103,7 @@ std::string FindChannelInfoTrailerAfterDer(ByteSpan span) {
 std::string FindChannelInfoDelimited(ByteSpan span) {
   const std::string_view bytes = AsText(span);
   std::string result;
+  uint64_t malformed = 0;
   size_t p = 0;
   while (bytes.size() - p >= kTagLength) {
     const size_t start = FindOpeningTag(bytes, p);
@@ -114,12 +115,17 @@ std::string FindChannelInfoDelimited(ByteSpan span) {
     const std::string_view candidate = bytes.substr(value_start, end - value_start);
     if (IsValidChannelInfo(candidate)) {
       result.assign(candidate);
-    } else {
+    } else if (++malformed <= kMaxMalformedWarnings) {
       LOG_AT(kAttributionLog, 327, WARNING)
           << "[InstallAttribution] Ignoring malformed CHANNEL_INFO"
           << " (len=" << candidate.size() << ")";
     }
     p = end + kTagLength;
+  }
+  if (malformed > kMaxMalformedWarnings) {
+    LOG_AT(kAttributionLog, 328, WARNING)
+        << "[InstallAttribution] Ignoring " << malformed - kMaxMalformedWarnings
+        << " more malformed CHANNEL_INFO";
   }
   return result;
 }

@@ -37,8 +37,11 @@ std::string FindChannelInfoTrailer(ByteSpan span);
 // The same for a span that starts with a DER element (a PKCS#7 signature):
 // the record must start after that element.
 std::string FindChannelInfoTrailerAfterDer(ByteSpan span);
-// The value of the last valid delimited record; each malformed candidate is
-// logged as a warning and skipped.
+// The value of the last valid delimited record. Malformed candidates are
+// skipped; the first kMaxMalformedWarnings of them are logged one by one and
+// the rest in one line with their count, so that a file full of them cannot
+// flood the log.
+inline constexpr uint64_t kMaxMalformedWarnings = 10;
 std::string FindChannelInfoDelimited(ByteSpan span);
 
 inline ByteSpan AsBytes(std::string_view text) {

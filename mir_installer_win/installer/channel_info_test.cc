@@ -153,4 +153,20 @@ TEST(ChannelInfoTest, DelimitedForm) {
   }
 }
 
+TEST(ChannelInfoTest, MalformedCandidatesCannotFloodTheLog) {
+  std::string span;
+  for (int i = 0; i < 25; ++i) span += "CHANNEL_INFO::CHANNEL_INFO";
+  span += "CHANNEL_INFO:good:CHANNEL_INFO";
+  ScopedLogCapture capture;
+  EXPECT_EQ(FindChannelInfoDelimited(AsBytes(span)), "good");
+  const std::string one =
+      "WARNING:mir_installer_win/installer/install_attribution_win:327] "
+      "[InstallAttribution] Ignoring malformed CHANNEL_INFO (len=0)";
+  std::vector<std::string> expected(kMaxMalformedWarnings, one);
+  expected.push_back(
+      "WARNING:mir_installer_win/installer/install_attribution_win:328] "
+      "[InstallAttribution] Ignoring 15 more malformed CHANNEL_INFO");
+  EXPECT_EQ(capture.Bodies(), expected);
+}
+
 }  // namespace
