@@ -102,7 +102,7 @@ TEST(ProcessCommandLineDeathTest, InitialisesOnceWithTheConfiguration) {
         ok = ok && !InitProcessCommandLine();
         // Logging configured after the command line exists reads "v".
         logging::ConfigureLogging(
-            logging::LogSettings{logging::DestStderr, L"", logging::AppendToOld, nullptr});
+            logging::LogSettings{logging::DestStderr, L"", logging::AppendToOld, {}});
         ok = ok && !logging::ShouldLog(logging::LOG_INFO);
         std::exit(ok ? 0 : 1);
       },

@@ -17,7 +17,7 @@ namespace {
 struct LoggingState {
   uint32_t destinations = DestFile;
   std::optional<std::wstring> log_file_name;  // once set, never cleared
-  FileHandle log_file = nullptr;
+  LogFile log_file;
   int minimum_severity = LOG_INFO;
   std::atomic<VerboseTable*> verbose_table{nullptr};
   VerboseSwitchReader verbose_switch_reader = nullptr;
@@ -31,30 +31,30 @@ LoggingState& State() {
 
 void CloseLogFile() {
   LoggingState& state = State();
-  if (!platform::IsOpenFile(state.log_file)) return;
-  platform::CloseFile(state.log_file);
-  state.log_file = nullptr;
+  if (!state.log_file.IsValid()) return;
+  state.log_file.Close();
   // A file that came as a handle has no name to reopen it by.
   if (!state.log_file_name) state.destinations &= ~DestFile;
 }
 
 bool OpenLogFileIfNeeded() {
   LoggingState& state = State();
-  if (platform::IsOpenFile(state.log_file)) return true;
+  if (state.log_file.IsValid()) return true;
   if (!state.log_file_name) state.log_file_name = platform::DefaultLogFileName();
   if (!(state.destinations & DestFile)) return true;
-  state.log_file = platform::OpenForAppend(*state.log_file_name);
-  if (platform::IsOpenFile(state.log_file)) return true;
-  state.log_file = nullptr;
+  // Without a name (the program's own path could not be read), only the
+  // current directory is left.
+  if (!state.log_file_name->empty()) {
+    state.log_file = platform::OpenForAppend(*state.log_file_name);
+    if (state.log_file.IsValid()) return true;
+  }
 
   std::optional<std::wstring> directory = platform::CurrentDirectory();
   if (!directory) return false;
   if (directory->empty() || directory->back() != L'\\') directory->push_back(L'\\');
   state.log_file_name = *directory + L"debug.log";
   state.log_file = platform::OpenForAppend(*state.log_file_name);
-  if (platform::IsOpenFile(state.log_file)) return true;
-  state.log_file = nullptr;
-  return false;
+  return state.log_file.IsValid();
 }
 
 void PublishVerboseTable() {
@@ -85,14 +85,14 @@ void EmitLine(LogSeverity severity, const std::string& line) {
 
 }  // namespace
 
-bool ConfigureLogging(const LogSettings& settings) {
+bool ConfigureLogging(LogSettings settings) {
   LoggingState& state = State();
   PublishVerboseTable();
   state.destinations = settings.destinations;
   if (!(state.destinations & DestFile)) return true;
   CloseLogFile();
-  if (settings.log_file_handle) {
-    state.log_file = settings.log_file_handle;
+  if (settings.log_file_handle.IsValid()) {
+    state.log_file = std::move(settings.log_file_handle);
     // Closing an earlier adopted handle dropped the file destination; the
     // new handle is the file these settings ask for.
     state.destinations = settings.destinations;
@@ -144,9 +144,13 @@ LogMessage::LogMessage(LogSource source, int line, LogSeverity severity)
 
 LogMessage::~LogMessage() {
   platform::ScopedErrorState keep_errors;
-  stream_ << '\n';
-  EmitLine(severity_, stream_.str());
-  if (severity_ >= LOG_FATAL) platform::Trap();
+  // Put together outside the stream: an insertion that failed has put the
+  // stream in a bad state, and the line must still end with its line feed.
+  std::string line = stream_.str();
+  line.append(suffix_).push_back('\n');
+  EmitLine(severity_, line);
+  // Only FATAL ends the process; the unknown severities above it do not.
+  if (severity_ == LOG_FATAL) platform::Trap();
 }
 
 SystemErrorLogMessage::SystemErrorLogMessage(LogSource source, int line, LogSeverity severity,
@@ -155,7 +159,7 @@ SystemErrorLogMessage::SystemErrorLogMessage(LogSource source, int line, LogSeve
 
 SystemErrorLogMessage::~SystemErrorLogMessage() {
   platform::ScopedErrorState keep_errors;
-  stream() << ": " << DescribeSystemError(error_code_);
+  AppendAfterStream(": " + DescribeSystemError(error_code_));
 }
 
 }  // namespace logging

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "base/files/file_path.h"
+#include "logging/log_file.h"
 
 namespace logging {
 
@@ -38,19 +39,16 @@ enum LoggingDestination : uint32_t {
 
 enum OldFileMode : int32_t { DeleteOld = 0, AppendToOld = 1 };
 
-// A platform file handle (a HANDLE on Windows, a descriptor natively).
-using FileHandle = void*;
-
 struct LogSettings {
   uint32_t destinations = 0;
   std::wstring log_file_path;
   OldFileMode old_file_mode = AppendToOld;
-  FileHandle log_file_handle = nullptr;  // adopted: logging closes it
+  LogFile log_file_handle;  // an open file to log into instead of a path; logging takes it
 };
 
 // Applies `settings`. Returns true, or, when file output was asked for
 // through a path, whether that file could be opened.
-bool ConfigureLogging(const LogSettings& settings);
+bool ConfigureLogging(LogSettings settings);
 
 // True when a statement of `severity` would be emitted anywhere.
 bool ShouldLog(LogSeverity severity);
@@ -79,7 +77,8 @@ struct LogSource {
   const char* file;
 };
 
-// Collects one message; numbers go in as decimal, wide text and paths as UTF-8.
+// Collects one message; numbers go in as decimal (8-bit integers too), wide
+// text and paths as UTF-8.
 class LogStream {
  public:
   template <typename T>
@@ -87,9 +86,16 @@ class LogStream {
     out_ << value;
     return *this;
   }
+  LogStream& operator<<(unsigned char value) { return *this << static_cast<unsigned>(value); }
+  LogStream& operator<<(signed char value) { return *this << static_cast<int>(value); }
+  LogStream& operator<<(const char* text) {
+    return *this << std::string_view(text ? text : "(null)");
+  }
   LogStream& operator<<(std::wstring_view text);
   LogStream& operator<<(const std::wstring& text) { return *this << std::wstring_view(text); }
-  LogStream& operator<<(const wchar_t* text) { return *this << std::wstring_view(text); }
+  LogStream& operator<<(const wchar_t* text) {
+    return *this << std::wstring_view(text ? text : L"(null)");
+  }
   LogStream& operator<<(const PathValue& path) { return *this << path.ToUtf8(); }
 
   std::string str() const { return out_.str(); }
@@ -107,11 +113,16 @@ class LogMessage {
 
   LogStream& stream() { return stream_; }
 
+ protected:
+  // Text that follows the streamed text whatever became of the stream.
+  void AppendAfterStream(std::string_view text) { suffix_.append(text); }
+
  private:
   LogSeverity severity_;
   LogSource source_;
   int line_;
   LogStream stream_;
+  std::string suffix_;
 };
 
 // Appends ": " and DescribeSystemError(error_code) before it is emitted.

@@ -31,7 +31,7 @@ void BM_LineToFile(benchmark::State& state) {
   settings.destinations = logging::DestFile;
   settings.log_file_path = path.wstring();
   settings.old_file_mode = logging::DeleteOld;
-  logging::ConfigureLogging(settings);
+  logging::ConfigureLogging(std::move(settings));
   int i = 0;
   for (auto _ : state) LOG_AT(kSource, 330, INFO) << "Setup Launcher Starting " << ++i;
   logging::ShutDownLogFile();

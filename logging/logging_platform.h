@@ -3,6 +3,7 @@
 #ifndef LOGGING_LOGGING_PLATFORM_H_
 #define LOGGING_LOGGING_PLATFORM_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,20 +30,33 @@ class ScopedErrorState {
 
 LocalTime CurrentLocalTime();
 
-// A file opened for appending with read and write sharing, or nullptr.
-FileHandle OpenForAppend(const std::wstring& path);
-bool IsOpenFile(FileHandle file);
-void WriteToFile(FileHandle file, std::string_view bytes);
-void CloseFile(FileHandle file);
+// A file opened for appending with read and write sharing, or an empty owner.
+LogFile OpenForAppend(const std::wstring& path);
+// One write call; the result is of no interest.
+void WriteToFile(const LogFile& file, std::string_view bytes);
 void DeleteFileIgnoringErrors(const std::wstring& path);
 
-// The running program's directory with "debug.log" appended.
+// The running program's directory with "debug.log" appended; empty when the
+// program's path cannot be read whole.
 std::wstring DefaultLogFileName();
 // The current directory, or nothing when it cannot be read into 260 characters.
 std::optional<std::wstring> CurrentDirectory();
 
 void WriteToDebugger(const std::string& line);
 void WriteToStderr(std::string_view line);
+
+// Hands `bytes` to `write` (one system write call: the count it wrote, or a
+// negative value) again and again until all are written. Stops when a call
+// fails or writes nothing: a full pipe that does not block would otherwise
+// keep the statement spinning.
+template <typename Write>
+void WriteFully(std::string_view bytes, Write write) {
+  while (!bytes.empty()) {
+    const auto written = write(bytes);
+    if (written <= 0) return;
+    bytes.remove_prefix(std::min(static_cast<size_t>(written), bytes.size()));
+  }
+}
 
 // The system's message for `code`, or nothing with the lookup's own error.
 std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t& lookup_error);

@@ -12,13 +12,13 @@
 #include "logging/logging_platform.h"
 #include "strings/utf_string_conversions.h"
 
-namespace logging::platform {
-namespace {
+namespace logging {
 
-// Descriptors travel in a FileHandle as descriptor + 1, so 0 means none.
-int Descriptor(FileHandle file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)) - 1; }
+bool LogFileTraits::IsHeld(Handle file) { return file >= 0; }
 
-}  // namespace
+void LogFileTraits::Close(Handle file) { close(file); }
+
+namespace platform {
 
 ScopedErrorState::ScopedErrorState() : last_error_(0), errno_(errno) { errno = 0; }
 
@@ -33,25 +33,21 @@ LocalTime CurrentLocalTime() {
           local.tm_min,     local.tm_sec,  static_cast<int>(now.tv_usec / 1000)};
 }
 
-FileHandle OpenForAppend(const std::wstring& path) {
-  const int fd = open(WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  return fd < 0 ? nullptr : reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd) + 1);
+LogFile OpenForAppend(const std::wstring& path) {
+  return LogFile(open(WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
 }
 
-bool IsOpenFile(FileHandle file) { return file != nullptr; }
-
-void WriteToFile(FileHandle file, std::string_view bytes) {
-  [[maybe_unused]] ssize_t ignored = write(Descriptor(file), bytes.data(), bytes.size());
+void WriteToFile(const LogFile& file, std::string_view bytes) {
+  [[maybe_unused]] ssize_t ignored = write(file.Get(), bytes.data(), bytes.size());
 }
-
-void CloseFile(FileHandle file) { close(Descriptor(file)); }
 
 void DeleteFileIgnoringErrors(const std::wstring& path) { unlink(WideToUtf8(path).c_str()); }
 
 std::wstring DefaultLogFileName() {
   char path[PATH_MAX] = {};
   const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  std::string name(path, length > 0 ? static_cast<size_t>(length) : 0);
+  if (length <= 0) return std::wstring();
+  std::string name(path, static_cast<size_t>(length));
   name.resize(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
   return Utf8ToWide(name + "debug.log");
 }
@@ -65,11 +61,7 @@ std::optional<std::wstring> CurrentDirectory() {
 void WriteToDebugger(const std::string&) {}
 
 void WriteToStderr(std::string_view line) {
-  while (!line.empty()) {
-    const ssize_t written = write(2, line.data(), line.size());
-    if (written < 0) return;
-    line.remove_prefix(static_cast<size_t>(written));
-  }
+  WriteFully(line, [](std::string_view rest) { return write(2, rest.data(), rest.size()); });
 }
 
 std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t&) {
@@ -78,4 +70,5 @@ std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t&) {
 
 void Trap() { __builtin_trap(); }
 
-}  // namespace logging::platform
+}  // namespace platform
+}  // namespace logging

@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
+#include "logging/logging_platform.h"
 #include "testing/log_capture.h"
 
 namespace logging {
@@ -38,6 +40,75 @@ TEST(LoggingTest, WideTextAndPathsAreWrittenAsUtf8) {
   EXPECT_THAT(capture.Bodies(),
               ElementsAre("INFO:mir_installer_win/installer/install_attribution_win:1] "
                           "caf\xC3\xA9 \xE2\x82\xAC C:\\T\xC3\xA9mp -1073741819 4294967295"));
+}
+
+// An insertion that fails puts the stream in a bad state.
+struct FailingInsertion {};
+std::ostream& operator<<(std::ostream& out, const FailingInsertion&) {
+  out.setstate(std::ios::badbit);
+  return out;
+}
+
+TEST(LoggingTest, LineEndsWithItsLineFeedWhenAnInsertionFails) {
+  ScopedLogCapture capture;
+  LOG_AT(kSource, 1, INFO) << "before " << FailingInsertion() << "after";
+  PLOG_AT(kSource, 2, ERROR, 5) << FailingInsertion();
+  LOG_AT(kSource, 3, INFO) << "next";
+  ASSERT_EQ(capture.lines().size(), 3u);
+  for (const std::string& line : capture.lines()) {
+    EXPECT_TRUE(ScopedLogCapture::HasTimestampAndLineFeed(line)) << line;
+  }
+  EXPECT_THAT(capture.Bodies()[1], ::testing::EndsWith(" (0x5)"));
+  const std::string file = ReadBytes(std::filesystem::path(capture.log_file()));
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 3);
+}
+
+TEST(LoggingTest, NumbersOfEveryWidthAreDecimal) {
+  ScopedLogCapture capture;
+  LOG_AT(kSource, 1, INFO) << uint8_t{200} << " " << int8_t{-5} << " " << uint16_t{65535} << " "
+                           << int64_t{-9000000000} << " " << 'c' << " "
+                           << static_cast<const char*>(nullptr);
+  EXPECT_THAT(capture.Bodies(), ElementsAre(::testing::EndsWith("] 200 -5 65535 -9000000000 c "
+                                                                "(null)")));
+}
+
+TEST(LoggingTest, SeveritiesAboveFatalPrintUnknownAndGoOn) {
+  ScopedLogCapture capture;
+  { LogMessage(kSource, 4, 7).stream() << "odd severity"; }
+  LOG_AT(kSource, 5, INFO) << "still running";
+  EXPECT_THAT(capture.Bodies(),
+              ElementsAre("UNKNOWN:mir_installer_win/installer/install_attribution_win:4] odd "
+                          "severity",
+                          ::testing::EndsWith("5] still running")));
+}
+
+TEST(LoggingTest, WritesFullyUntilAWriteFailsOrTakesNothing) {
+  const struct {
+    const char* name;
+    std::vector<int> results;  // what each write call returns, in turn
+    std::string written;
+  } cases[] = {
+      {"all at once", {8}, "12345678"},
+      {"in pieces", {3, 2, 3}, "12345678"},
+      {"a failure", {3, -1}, "123"},
+      {"a write that takes nothing", {3, 0}, "123"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    size_t call = 0;
+    std::string written;
+    platform::WriteFully("12345678", [&](std::string_view rest) {
+      // Past the end of the list it takes nothing a few times, then fails,
+      // so that a loop that does not stop at nothing still ends.
+      const int result =
+          call < c.results.size() ? c.results[call] : (call < c.results.size() + 5 ? 0 : -1);
+      ++call;
+      if (result > 0) written.append(rest.substr(0, static_cast<size_t>(result)));
+      return result;
+    });
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(call, c.results.size());
+  }
 }
 
 TEST(LoggingTest, GatedOffStatementEvaluatesNothing) {
@@ -119,7 +190,7 @@ TEST(LoggingTest, DeleteOldStartsAFreshFile) {
   settings.destinations = DestFile;
   settings.log_file_path = dir.Wide(L"run.log");
   settings.old_file_mode = DeleteOld;
-  ASSERT_TRUE(ConfigureLogging(settings));
+  ASSERT_TRUE(ConfigureLogging(std::move(settings)));
   LOG_AT(kSource, 1, INFO) << "fresh";
   ShutDownLogFile();
   ConfigureLogging(LogSettings());
@@ -133,7 +204,7 @@ TEST(LoggingTest, AppendToOldKeepsTheFile) {
   LogSettings settings;
   settings.destinations = DestFile;
   settings.log_file_path = dir.Wide(L"run.log");
-  ASSERT_TRUE(ConfigureLogging(settings));
+  ASSERT_TRUE(ConfigureLogging(std::move(settings)));
   LOG_AT(kSource, 1, INFO) << "appended";
   ShutDownLogFile();
   ConfigureLogging(LogSettings());
@@ -166,7 +237,7 @@ TEST(LoggingDeathTest, VerboseSwitchesApplyOnlyOnceTheCommandLineExists) {
   EXPECT_EXIT(
       {
         SetVerboseSwitchReader(&CommandLineNotReady);
-        ConfigureLogging(LogSettings{DestStderr, L"", AppendToOld, nullptr});
+        ConfigureLogging(LogSettings{DestStderr, L"", AppendToOld, {}});
         const bool ok = ShouldLog(LOG_INFO) && VerboseLevelFor(kSource.file) == 0;
         std::exit(ok ? 0 : 1);
       },
@@ -174,7 +245,7 @@ TEST(LoggingDeathTest, VerboseSwitchesApplyOnlyOnceTheCommandLineExists) {
   EXPECT_EXIT(
       {
         SetVerboseSwitchReader(&ReadVerboseOne);
-        ConfigureLogging(LogSettings{DestStderr, L"", AppendToOld, nullptr});
+        ConfigureLogging(LogSettings{DestStderr, L"", AppendToOld, {}});
         const bool ok = !ShouldLog(LOG_INFO) && ShouldLog(LOG_WARNING) &&
                         VerboseLevelFor(kSource.file) == 3 && VerboseLevelFor("other.cc") == -1;
         std::exit(ok ? 0 : 1);

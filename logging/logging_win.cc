@@ -3,11 +3,18 @@
 #include <io.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "base/win/scoped_handle.h"
 #include "logging/logging_platform.h"
 
-namespace logging::platform {
+namespace logging {
+
+bool LogFileTraits::IsHeld(Handle file) { return KernelHandleTraits::IsHeld(file); }
+
+void LogFileTraits::Close(Handle file) { ::CloseHandle(file); }
+
+namespace platform {
 
 ScopedErrorState::ScopedErrorState() : last_error_(::GetLastError()), errno_(errno) {
   ::SetLastError(0);
@@ -25,32 +32,35 @@ LocalTime CurrentLocalTime() {
   return {now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
-FileHandle OpenForAppend(const std::wstring& path) {
+LogFile OpenForAppend(const std::wstring& path) {
   // Append-data is the only right: every write lands at the end, and other
   // processes may read and write the file while it is open.
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return IsOpenFile(file) ? file : nullptr;
+  return LogFile(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool IsOpenFile(FileHandle file) { return KernelHandleTraits::IsHeld(file); }
-
-void WriteToFile(FileHandle file, std::string_view bytes) {
+void WriteToFile(const LogFile& file, std::string_view bytes) {
   DWORD written = 0;
-  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
-
-void CloseFile(FileHandle file) { ScopedHandle closer(file); }
 
 void DeleteFileIgnoringErrors(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
 
 std::wstring DefaultLogFileName() {
-  wchar_t module_path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-  std::wstring name(module_path);
-  const size_t last_backslash = name.rfind(L'\\');
-  name.resize(last_backslash == std::wstring::npos ? 0 : last_backslash + 1);
-  return name + L"debug.log";
+  // MAX_PATH first; a longer path (which the system cuts to fit) gets a
+  // larger buffer, up to the longest path there is.
+  for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+    std::vector<wchar_t> module_path(size);
+    const DWORD length = ::GetModuleFileNameW(nullptr, module_path.data(), size);
+    if (length == 0) return std::wstring();
+    if (length < size) {
+      std::wstring name(module_path.data(), length);
+      const size_t last_backslash = name.rfind(L'\\');
+      name.resize(last_backslash == std::wstring::npos ? 0 : last_backslash + 1);
+      return name + L"debug.log";
+    }
+  }
+  return std::wstring();
 }
 
 std::optional<std::wstring> CurrentDirectory() {
@@ -63,11 +73,9 @@ std::optional<std::wstring> CurrentDirectory() {
 void WriteToDebugger(const std::string& line) { ::OutputDebugStringA(line.c_str()); }
 
 void WriteToStderr(std::string_view line) {
-  while (!line.empty()) {
-    const int written = ::_write(2, line.data(), static_cast<unsigned>(line.size()));
-    if (written < 0) return;
-    line.remove_prefix(static_cast<size_t>(written));
-  }
+  WriteFully(line, [](std::string_view rest) {
+    return ::_write(2, rest.data(), static_cast<unsigned>(rest.size()));
+  });
 }
 
 std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t& lookup_error) {
@@ -85,4 +93,5 @@ std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t& lookup_error)
 
 void Trap() { __builtin_trap(); }
 
-}  // namespace logging::platform
+}  // namespace platform
+}  // namespace logging

@@ -4,6 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
 #include "base/win/scoped_handle.h"
 #include "logging/logging.h"
 #include "logging/logging_platform.h"
@@ -63,9 +70,8 @@ TEST(LoggingWinTest, LogFileIsSharedForReadingAndWriting) {
 
 TEST(LoggingWinTest, LogFileCannotBeReadThroughItsOwnHandle) {
   ScopedTempDir dir;
-  FileHandle file = platform::OpenForAppend(dir.Wide(L"own.log"));
-  ASSERT_TRUE(platform::IsOpenFile(file));
-  ScopedHandle owner(file);
+  const LogFile owner = platform::OpenForAppend(dir.Wide(L"own.log"));
+  ASSERT_TRUE(owner.IsValid());
   char byte;
   DWORD read = 0;
   EXPECT_FALSE(ReadFile(owner.Get(), &byte, 1, &read, nullptr));
@@ -108,11 +114,11 @@ TEST(LoggingWinDeathTest, SecondAdoptedHandleKeepsFileOutput) {
   ScopedTempDir dir;
   EXPECT_EXIT(
       {
-        LogSettings settings;
-        settings.destinations = DestFile;
         for (const wchar_t* name : {L"first.log", L"second.log"}) {
+          LogSettings settings;
+          settings.destinations = DestFile;
           settings.log_file_handle = platform::OpenForAppend(dir.Wide(name));
-          ConfigureLogging(settings);  // closes the first handle before adopting the second
+          ConfigureLogging(std::move(settings));  // closes the first file before taking the second
           LOG_AT(kLauncher, 1, INFO) << "into " << name;
         }
         ShutDownLogFile();
@@ -168,6 +174,86 @@ TEST(LoggingWinDeathTest, DefaultFileIsDebugLogBesideTheProgram) {
         std::exit(written ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// Each statement's own logging fails in its own way; the caller's
+// last-error code and errno come out of it as they went in.
+TEST(LoggingWinTest, ErrorsSurviveAStatementWhoseOwnLoggingFails) {
+  ScopedTempDir dir;
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.Wide().c_str()));  // where the fallback log goes
+  const struct {
+    const char* name;
+    void (*statement)();
+  } cases[] = {
+      {"a log file that cannot be opened again",
+       [] { LOG_AT(kLauncher, 1, INFO) << "line"; }},
+      {"an error text that cannot be found",
+       [] { PLOG_AT(kLauncher, 2, ERROR, 0x12345678) << "line"; }},
+      {"a closed standard error",
+       [] {
+         const int saved = _dup(2);
+         _close(2);
+         LOG_AT(kLauncher, 3, ERROR) << "line";
+         _dup2(saved, 2);
+         _close(saved);
+       }},
+  };
+  // The log file's directory goes away after it was opened: the next
+  // statement's open fails, and it falls back to the current directory.
+  const std::filesystem::path gone = dir.path() / "gone";
+  std::filesystem::create_directory(gone);
+  ASSERT_TRUE(ConfigureLogging(FileSettings((gone / "x.log").wstring(), AppendToOld)));
+  ShutDownLogFile();
+  std::filesystem::remove_all(gone);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetLastError(1234);
+    errno = 42;
+    c.statement();
+    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(errno, 42);
+  }
+  StopLogging();
+  SetCurrentDirectoryW(previous);
+}
+
+// A pipe that takes nothing more and does not block: each write succeeds
+// having written 0 bytes.
+TEST(LoggingWinTest, StandardErrorThatTakesNothingDoesNotHoldTheStatement) {
+  HANDLE read_raw = nullptr, write_raw = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_raw, &write_raw, nullptr, 4096));
+  ScopedHandle read_end(read_raw);
+  DWORD mode = PIPE_NOWAIT;
+  ASSERT_TRUE(SetNamedPipeHandleState(write_raw, &mode, nullptr, nullptr));
+  const std::string block(4096, 'x');
+  DWORD written = 1;
+  for (int i = 0; i < 1000 && written != 0; ++i) {
+    ASSERT_TRUE(WriteFile(write_raw, block.data(), 4096, &written, nullptr));
+  }
+  ASSERT_EQ(written, 0u);
+  const int pipe_descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(write_raw), _O_BINARY);
+  const int saved = _dup(2);
+  ASSERT_EQ(_dup2(pipe_descriptor, 2), 0);
+
+  ConfigureLogging(LogSettings());  // no destinations: errors go to standard error alone
+  std::atomic<bool> done{false};
+  std::thread statement([&done] {
+    LOG_AT(kLauncher, 1, ERROR) << "into a full pipe";
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done; ++i) Sleep(10);
+  const bool returned = done;
+  _dup2(saved, 2);
+  _close(saved);
+  _close(pipe_descriptor);
+  EXPECT_TRUE(returned);
+  if (returned) {
+    statement.join();
+  } else {
+    statement.detach();  // spinning: it ends with the process
+  }
 }
 
 }  // namespace

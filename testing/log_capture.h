@@ -23,7 +23,7 @@ class ScopedLogCapture {
     settings.destinations = destinations;
     settings.log_file_path = dir_.Wide(L"capture.log");
     settings.old_file_mode = logging::DeleteOld;
-    logging::ConfigureLogging(settings);
+    logging::ConfigureLogging(std::move(settings));
     logging::SetLineObserver(&Observe);
   }
   ~ScopedLogCapture() {

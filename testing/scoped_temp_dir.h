@@ -22,8 +22,9 @@ class ScopedTempDir {
   }
   ~ScopedTempDir() {
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+    std::filesystem::recursive_directory_iterator entry(path_, ignored), end;
+    for (; entry != end; entry.increment(ignored)) {
+      std::filesystem::permissions(entry->path(), std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add, ignored);
     }
     std::filesystem::remove_all(path_, ignored);

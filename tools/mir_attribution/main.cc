@@ -238,7 +238,7 @@ int Read(const Options& options) {
   }
   logging::LogSettings settings;
   settings.destinations = options.verbose ? uint32_t{logging::DestStderr} : 0;
-  logging::ConfigureLogging(settings);
+  logging::ConfigureLogging(std::move(settings));
 #if defined(_WIN32)
   const std::string value = ReadAttributionFromFile(options.files[0].c_str());
 #else
