@@ -29,40 +29,40 @@ TEST_F(LauncherTest, InteractiveFirstInstall) {
   ExpectLog(
       run.log,
       Concat(
-          {{Launcher(329, kBanner), Launcher(330, "Setup Launcher Starting"),
-            Launcher(331, kBanner), Launcher(152, "RunLauncher starting..."),
-            Launcher(164, "Silent mode: false"),
-            Launcher(174, "About to call IsAlreadyInstalled()..."),
-            Launcher(112, "[IsAlreadyInstalled] START"),
-            Launcher(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
-            Launcher(123, "[IsAlreadyInstalled] Registry key path: " + probe_key),
-            Launcher(126, "[IsAlreadyInstalled] Opening registry key..."),
-            Launcher(129,
+          {{LauncherLine(329, kBanner), LauncherLine(330, "Setup Launcher Starting"),
+            LauncherLine(331, kBanner), LauncherLine(152, "RunLauncher starting..."),
+            LauncherLine(164, "Silent mode: false"),
+            LauncherLine(174, "About to call IsAlreadyInstalled()..."),
+            LauncherLine(112, "[IsAlreadyInstalled] START"),
+            LauncherLine(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
+            LauncherLine(123, "[IsAlreadyInstalled] Registry key path: " + probe_key),
+            LauncherLine(126, "[IsAlreadyInstalled] Opening registry key..."),
+            LauncherLine(129,
                      "[IsAlreadyInstalled] Registry key not found (first install), "
                      "returning false"),
-            Launcher(176, "IsAlreadyInstalled() returned: false"),
-            Launcher(183, "After installation check, silent mode is now: false"),
-            Launcher(184, "User initiated upgrade: false"),
-            Launcher(195, "Temp directory created: " + work),
-            Launcher(200, "Guide exe path: " + guide),
-            Launcher(201, "Real exe path: " + installer)},
+            LauncherLine(176, "IsAlreadyInstalled() returned: false"),
+            LauncherLine(183, "After installation check, silent mode is now: false"),
+            LauncherLine(184, "User initiated upgrade: false"),
+            LauncherLine(195, "Temp directory created: " + work),
+            LauncherLine(200, "Guide exe path: " + guide),
+            LauncherLine(201, "Real exe path: " + installer)},
            Extraction(work, 201, "MIR_SETUP_GUIDE_EXE_NAME", ProbeSize()),
-           {Launcher(213, "Guide exe extracted successfully")},
+           {LauncherLine(213, "Guide exe extracted successfully")},
            Extraction(work, 202, "mir_installer_win_temp.exe", ProbeSize()),
-           {Launcher(225, "Real installer exe extracted successfully"),
-            Launcher(233, "Running setup guide"),
-            Attribution(360,
+           {LauncherLine(225, "Real installer exe extracted successfully"),
+            LauncherLine(233, "Running setup guide"),
+            AttributionLine(360,
                         "PE Security directory empty: cert_rva=0 cert_size=0 "
                         "(unsigned exe or header cleared by repack tool)",
                         "WARNING"),
-            Attribution(479, "No CHANNEL_INFO after PE-buffer attempts; cert_rva=0*"),
-            Launcher(264, "[InstallAttribution] No attribution data found in self exe"),
-            Launcher(266, "Launch command: \"" + guide + "\""),
-            Launcher(272, "Launching process..."), Launcher(285, "Process launched with PID: *"),
-            Launcher(288, "Process completed with exit code: 0"),
-            Launcher(290, "Cleaning up temp directory..."),
-            Launcher(292, "Temp directory deleted successfully"),
-            Launcher(335, "Setup Launcher Completed with exit code: 0"), Launcher(336, kBanner)}}));
+            AttributionLine(479, "No CHANNEL_INFO after PE-buffer attempts; cert_rva=0*"),
+            LauncherLine(264, "[InstallAttribution] No attribution data found in self exe"),
+            LauncherLine(266, "Launch command: \"" + guide + "\""),
+            LauncherLine(272, "Launching process..."), LauncherLine(285, "Process launched with PID: *"),
+            LauncherLine(288, "Process completed with exit code: 0"),
+            LauncherLine(290, "Cleaning up temp directory..."),
+            LauncherLine(292, "Temp directory deleted successfully"),
+            LauncherLine(335, "Setup Launcher Completed with exit code: 0"), LauncherLine(336, kBanner)}}));
   // The guide ran, whole, in the work directory, with a normal window.
   EXPECT_EQ(run.report.at("command_line"), "\"" + guide + "\"");
   EXPECT_EQ(run.report.at("current_directory"), work);
@@ -82,10 +82,10 @@ TEST_F(LauncherTest, SilentSwitchInEverySpelling) {
     SCOPED_TRACE(WideToUtf8(spelling));
     LauncherRun run = Run(spelling);
     EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_THAT(run.log, Contains(Launcher(164, "Silent mode: true")));
+    EXPECT_THAT(run.log, Contains(LauncherLine(164, "Silent mode: true")));
     EXPECT_THAT(run.log, Not(Contains(HasSubstr("IsAlreadyInstalled"))));
-    EXPECT_THAT(run.log, Contains(Launcher(184, "User initiated upgrade: false")));
-    EXPECT_THAT(run.log, Contains(Launcher(230, "Running real installer with --silent")));
+    EXPECT_THAT(run.log, Contains(LauncherLine(184, "User initiated upgrade: false")));
+    EXPECT_THAT(run.log, Contains(LauncherLine(230, "Running real installer with --silent")));
     const std::string installer = WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
     EXPECT_EQ(run.report["command_line"], "\"" + installer + "\" --silent");
     EXPECT_EQ(run.report["show_window"], "0");
@@ -101,11 +101,11 @@ TEST_F(LauncherTest, InstalledBrowserGetsASilentUpgrade) {
   EXPECT_EQ(run.report["command_line"], "\"" + installer + "\" --silent --launch-after-install");
   EXPECT_EQ(run.report["show_window"], "0");
   for (const std::string& line :
-       {Launcher(176, "IsAlreadyInstalled() returned: true"),
-        Launcher(178, "Existing installation detected, running silent upgrade (user-initiated)"),
-        Launcher(183, "After installation check, silent mode is now: true"),
-        Launcher(184, "User initiated upgrade: true"),
-        Launcher(244, "Appended --launch-after-install for user-initiated upgrade")}) {
+       {LauncherLine(176, "IsAlreadyInstalled() returned: true"),
+        LauncherLine(178, "Existing installation detected, running silent upgrade (user-initiated)"),
+        LauncherLine(183, "After installation check, silent mode is now: true"),
+        LauncherLine(184, "User initiated upgrade: true"),
+        LauncherLine(244, "Appended --launch-after-install for user-initiated upgrade")}) {
     EXPECT_THAT(run.log, Contains(line));
   }
 }
@@ -114,7 +114,7 @@ TEST_F(LauncherTest, SilentFromTheConfigurationFileOnly) {
   config_.Write("\r\n  --silent  \r\n");
   LauncherRun run = Run(L"");
   EXPECT_EQ(run.exit_code, 0u);
-  EXPECT_THAT(run.log, Contains(Launcher(164, "Silent mode: true")));
+  EXPECT_THAT(run.log, Contains(LauncherLine(164, "Silent mode: true")));
   EXPECT_THAT(run.report["command_line"], ::testing::EndsWith("\" --silent"));
 }
 
@@ -122,7 +122,7 @@ TEST_F(LauncherTest, OversizedConfigurationIsIgnoredWithAWarning) {
   config_.Write("--silent" + std::string(64 << 20, ' '));
   LauncherRun run = Run(L"");
   EXPECT_EQ(run.exit_code, 0u);
-  EXPECT_THAT(run.log, Contains(Launcher(164, "Silent mode: false")));
+  EXPECT_THAT(run.log, Contains(LauncherLine(164, "Silent mode: false")));
   EXPECT_THAT(run.log, Contains(::testing::StartsWith(
                            "WARNING:command_line/process_command_line:40] [ProcessCommandLine] "
                            "Ignoring ")));
@@ -131,9 +131,9 @@ TEST_F(LauncherTest, OversizedConfigurationIsIgnoredWithAWarning) {
 TEST_F(LauncherTest, ChildExitCodeIsTheLaunchersUnchanged) {
   LauncherRun run = Run(L"", {{L"MIR_PROBE_EXIT_CODE", L"0xC0000005"}});
   EXPECT_EQ(run.exit_code, 0xC0000005u);
-  EXPECT_THAT(run.log, Contains(Launcher(288, "Process completed with exit code: -1073741819")));
+  EXPECT_THAT(run.log, Contains(LauncherLine(288, "Process completed with exit code: -1073741819")));
   EXPECT_THAT(run.log,
-              Contains(Launcher(335, "Setup Launcher Completed with exit code: -1073741819")));
+              Contains(LauncherLine(335, "Setup Launcher Completed with exit code: -1073741819")));
 }
 
 TEST_F(LauncherTest, AttributionFromANamedSource) {
@@ -142,13 +142,13 @@ TEST_F(LauncherTest, AttributionFromANamedSource) {
       Run(L"--mir-attribution-source=\"" + (root_.path() / "source.exe").wstring() + L"\"");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(StoredAttribution(), "src=named");
-  EXPECT_THAT(run.log, Contains(Attribution(545,
+  EXPECT_THAT(run.log, Contains(AttributionLine(545,
                                             "CHANNEL_INFO from file tail window (43 bytes, "
                                             "same idea as 4f51b96/8656c3c2)")));
-  EXPECT_THAT(run.log, Contains(Attribution(633,
+  EXPECT_THAT(run.log, Contains(AttributionLine(633,
                                             "Wrote CHANNEL_INFO to registry; key=HKCU\\Software\\"
                                             "Mirelo Browser\\InstallAttribution value_len=9")));
-  EXPECT_THAT(run.log, Contains(Launcher(262,
+  EXPECT_THAT(run.log, Contains(LauncherLine(262,
                                          "[InstallAttribution] Attribution written to "
                                          "registry from launcher")));
   // Nothing of it reaches the child.
@@ -161,9 +161,9 @@ TEST_F(LauncherTest, NamedSourceWithoutARecordFallsBackToTheLauncher) {
   LauncherRun run = Run(L"--mir-attribution-source=" + missing);
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(StoredAttribution(), "<none>");
-  EXPECT_THAT(run.log, Contains(Attribution(497, "CreateFileW failed: 2", "ERROR")));
+  EXPECT_THAT(run.log, Contains(AttributionLine(497, "CreateFileW failed: 2", "ERROR")));
   EXPECT_THAT(run.log, Contains(HasSubstr(":479] [InstallAttribution] No CHANNEL_INFO")));
-  EXPECT_THAT(run.log, Contains(Launcher(
+  EXPECT_THAT(run.log, Contains(LauncherLine(
                            264, "[InstallAttribution] No attribution data found in self exe")));
 }
 
@@ -209,7 +209,7 @@ TEST_F(LauncherTest, WorkDirectoryThatCannotBeCreated) {
   // The log file could not be opened in the "temporary directory" either, so
   // the lines went to debug.log in the current directory.
   EXPECT_THAT(ScopedLogCapture::FileBodies(ReadBytes(cwd() / "debug.log")),
-              Contains(Launcher(188, "Failed to create temp dir", "ERROR")));
+              Contains(LauncherLine(188, "Failed to create temp dir", "ERROR")));
 }
 
 // The box is checked while it blocks, then dismissed.
@@ -240,13 +240,13 @@ TEST_F(LauncherTest, PayloadsThatCannotBeExtractedOrStarted) {
     std::string error_line;
     std::wstring box;
   } cases[] = {
-      {L"e2e_launcher_empty_guide.exe", Launcher(204, "Failed to extract guide exe", "ERROR"),
+      {L"e2e_launcher_empty_guide.exe", LauncherLine(204, "Failed to extract guide exe", "ERROR"),
        L"Setup could not extract the installer. Please run the setup again or contact support."},
       {L"e2e_launcher_empty_installer.exe",
-       Launcher(216, "Failed to extract real installer exe", "ERROR"),
+       LauncherLine(216, "Failed to extract real installer exe", "ERROR"),
        L"Setup could not extract the installer. Please run the setup again or contact support."},
       {L"e2e_launcher_not_a_program.exe",
-       Launcher(275, "Failed to launch process, GetLastError: *", "ERROR"),
+       LauncherLine(275, "Failed to launch process, GetLastError: *", "ERROR"),
        L"Setup could not start the installer. Please run the setup again or contact support."},
   };
   for (const auto& c : cases) {
@@ -277,7 +277,7 @@ TEST_F(LauncherTest, PayloadsThatCannotBeExtractedOrStarted) {
       EXPECT_THAT(log, Contains(wanted.back() == '*'
                                     ? ::testing::StartsWith(wanted.substr(0, wanted.size() - 1))
                                     : ::testing::StartsWith(wanted)));
-      EXPECT_THAT(log, Contains(Launcher(335, "Setup Launcher Completed with exit code: 1")));
+      EXPECT_THAT(log, Contains(LauncherLine(335, "Setup Launcher Completed with exit code: 1")));
       // Only the log file is left in the temporary directory.
       std::vector<std::filesystem::path> left;
       for (const auto& entry : std::filesystem::directory_iterator(tmp()))
@@ -292,9 +292,9 @@ TEST_F(LauncherTest, LockedWorkDirectoryIsLeftWithAWarning) {
                               {L"MIR_PROBE_HOLD_FILE", L"held.txt"},
                               {L"MIR_PROBE_HOLD_MS", L"4000"}});
   EXPECT_EQ(run.exit_code, 7u);
-  EXPECT_THAT(run.log, Contains(Launcher(294, "Failed to delete temp directory (may be locked)",
+  EXPECT_THAT(run.log, Contains(LauncherLine(294, "Failed to delete temp directory (may be locked)",
                                          "WARNING")));
-  EXPECT_THAT(run.log, Contains(Launcher(335, "Setup Launcher Completed with exit code: 7")));
+  EXPECT_THAT(run.log, Contains(LauncherLine(335, "Setup Launcher Completed with exit code: 7")));
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(run.work_directory) / "held.txt"));
   Sleep(4500);  // let the holder end before the directory is removed
 }
@@ -315,7 +315,7 @@ TEST_F(LauncherTest, EarlierLogIsReplaced) {
   LauncherRun run = Run(L"--silent");
   EXPECT_EQ(run.exit_code, 0u);
   ASSERT_FALSE(run.log.empty());
-  EXPECT_EQ(run.log.front(), Launcher(329, kBanner));
+  EXPECT_EQ(run.log.front(), LauncherLine(329, kBanner));
   EXPECT_THAT(run.log, Not(Contains(HasSubstr("earlier run"))));
 }
 

@@ -16,6 +16,7 @@
 #include "strings/utf_string_conversions.h"
 #include "testing/box_watcher_win.h"
 #include "testing/child_process_win.h"
+#include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 #include "testing/scoped_command_config_win.h"
 #include "testing/scoped_registry_key_win.h"
@@ -24,18 +25,6 @@
 inline constexpr wchar_t kCaption[] = L"Mirelo Browser Setup";
 inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Mirelo Browser";
-
-inline std::string Launcher(int line, const std::string& text, const char* severity = "INFO") {
-  return std::string(severity) +
-         ":mir_installer_win/setup_launcher/setup_launcher_main:" + std::to_string(line) + "] " +
-         text;
-}
-
-inline std::string Attribution(int line, const std::string& text, const char* severity = "INFO") {
-  return std::string(severity) +
-         ":mir_installer_win/installer/install_attribution_win:" + std::to_string(line) +
-         "] [InstallAttribution] " + text;
-}
 
 struct LauncherRun {
   bool exited = false;
@@ -84,7 +73,7 @@ class LauncherTest : public ::testing::Test {
     run.boxes = watched.boxes;
     run.log = ScopedLogCapture::FileBodies(ReadBytes(log_file()));
     run.report = ReadProbeReport(report_file());
-    const std::string created = Launcher(195, "Temp directory created: ");
+    const std::string created = LauncherLine(195, "Temp directory created: ");
     for (const std::string& line : run.log) {
       if (line.rfind(created, 0) == 0) run.work_directory = Utf8ToWide(line.substr(created.size()));
     }
@@ -136,9 +125,9 @@ inline void ExpectLog(const std::vector<std::string>& actual, const std::vector<
 inline std::vector<std::string> Extraction(const std::string& work, int id, const std::string& name,
                                     uint64_t size) {
   const std::string path = work + "\\" + name;
-  return {Launcher(48, "Extracting resource " + std::to_string(id) + " to " + path),
-          Launcher(77, "Resource size: " + std::to_string(size) + " bytes"),
-          Launcher(89, "Successfully extracted resource to " + path)};
+  return {LauncherLine(48, "Extracting resource " + std::to_string(id) + " to " + path),
+          LauncherLine(77, "Resource size: " + std::to_string(size) + " bytes"),
+          LauncherLine(89, "Successfully extracted resource to " + path)};
 }
 
 inline uint64_t ProbeSize() { return std::filesystem::file_size(SiblingProgram(L"payload_probe.exe")); }

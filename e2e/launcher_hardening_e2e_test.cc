@@ -128,11 +128,11 @@ TEST_F(LauncherTest, InstallerCannotBeSwappedBeforeItIsStarted) {
       Start(SiblingProgram(L"e2e_launcher.exe"), L"--silent --mir-attribution-source=" + source.wstring());
   ASSERT_TRUE(process.IsValid());
   const std::optional<std::string> path_line =
-      WaitForLogLine(process.Get(), log_file(), Launcher(201, "Real exe path: "));
+      WaitForLogLine(process.Get(), log_file(), LauncherLine(201, "Real exe path: "));
   ASSERT_TRUE(path_line.has_value());
-  const std::wstring installer = Utf8ToWide(path_line->substr(Launcher(201, "Real exe path: ").size()));
+  const std::wstring installer = Utf8ToWide(path_line->substr(LauncherLine(201, "Real exe path: ").size()));
   ASSERT_TRUE(WaitForLogLine(process.Get(), log_file(),
-                             Launcher(225, "Real installer exe extracted successfully")));
+                             LauncherLine(225, "Real installer exe extracted successfully")));
   // Until the launcher ends: once the installer has ended, its file may go;
   // before it started, nothing may take its place.
   int attempts = 0;
@@ -176,7 +176,7 @@ TEST_F(LauncherTest, FailedWaitIsAFailureAndKeepsTheWorkDirectory) {
   ScopedHandle process =
       Start(SiblingProgram(L"e2e_launcher.exe"), L"--silent", {{L"MIR_PROBE_SLEEP_MS", L"3000"}});
   ASSERT_TRUE(process.IsValid());
-  const std::string launched = Launcher(285, "Process launched with PID: ");
+  const std::string launched = LauncherLine(285, "Process launched with PID: ");
   const std::optional<std::string> line = WaitForLogLine(process.Get(), log_file(), launched);
   ASSERT_TRUE(line.has_value());
   const DWORD child_id = static_cast<DWORD>(std::stoul(line->substr(launched.size())));
@@ -191,12 +191,12 @@ TEST_F(LauncherTest, FailedWaitIsAFailureAndKeepsTheWorkDirectory) {
 
   const LauncherRun run = Collect(WaitWatchingBoxes(process.Get(), kCaption, 60000));
   EXPECT_EQ(run.exit_code, 1u);
-  EXPECT_THAT(run.log, Contains(Launcher(287, "Failed to wait for process, GetLastError: " +
+  EXPECT_THAT(run.log, Contains(LauncherLine(287, "Failed to wait for process, GetLastError: " +
                                                   std::to_string(ERROR_INVALID_HANDLE),
                                          "ERROR")));
   EXPECT_THAT(run.log, Not(Contains(HasSubstr("Process completed with exit code"))));
   EXPECT_THAT(run.log, Not(Contains(HasSubstr("Cleaning up temp directory"))));
-  EXPECT_THAT(run.log, Contains(Launcher(335, "Setup Launcher Completed with exit code: 1")));
+  EXPECT_THAT(run.log, Contains(LauncherLine(335, "Setup Launcher Completed with exit code: 1")));
   ASSERT_FALSE(run.work_directory.empty());
   EXPECT_TRUE(std::filesystem::exists(run.work_directory));
   Sleep(3500);  // let the child end before the directory is removed

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "testing/expected_log_line.h"
+
 struct SyntheticImage {
   std::vector<uint8_t> bytes;
 
@@ -62,12 +64,6 @@ struct PeVariant {
   std::vector<std::string> lines;  // what the file search logs, timestamps aside
 };
 
-inline std::string AttributionLine(const char* severity, int line, const std::string& text) {
-  return std::string(severity) +
-         ":mir_installer_win/installer/install_attribution_win:" + std::to_string(line) +
-         "] [InstallAttribution] " + text;
-}
-
 inline std::vector<PeVariant> PeVariants() {
   std::vector<PeVariant> variants;
   auto variant = [](void (*change)(SyntheticImage&)) {
@@ -79,7 +75,7 @@ inline std::vector<PeVariant> PeVariants() {
                       BaseSyntheticImage(),
                       "source=promo",
                       true,
-                      {AttributionLine("INFO", 545,
+                      {AttributionLine(545,
                                        "CHANNEL_INFO from file tail window (552 "
                                        "bytes, same idea as 4f51b96/8656c3c2)")}});
   variants.push_back({"XYZ appended",
@@ -94,10 +90,10 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "",
                       false,
-                      {AttributionLine("WARNING", 360,
+                      {AttributionLine(360,
                                        "PE Security directory empty: cert_rva=512 cert_size=0 "
-                                       "(unsigned exe or header cleared by repack tool)"),
-                       AttributionLine("INFO", 479,
+                                       "(unsigned exe or header cleared by repack tool)", "WARNING"),
+                       AttributionLine(479,
                                        "No CHANNEL_INFO after PE-buffer attempts; cert_rva=512 "
                                        "data_dir_size=0 first_dwLength=37 table_bytes_used=0 "
                                        "file_size=555")}});
@@ -108,10 +104,10 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "source=promo",
                       false,
-                      {AttributionLine("WARNING", 401,
+                      {AttributionLine(401,
                                        "DataDirectory[4].Size (16) < first WIN_CERT.dwLength "
                                        "(37); using dwLength for read (fix injector to update "
-                                       "both).")}});
+                                       "both).", "WARNING")}});
   variants.push_back({"XYZ appended, Size 5",
                       variant([](SyntheticImage& i) {
                         i.Append("XYZ");
@@ -119,7 +115,7 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "",
                       false,
-                      {AttributionLine("ERROR", 367, "cert_size too small: 5")}});
+                      {AttributionLine(367, "cert_size too small: 5", "ERROR")}});
   variants.push_back({"XYZ appended, Size 256",
                       variant([](SyntheticImage& i) {
                         i.Append("XYZ");
@@ -127,11 +123,11 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "",
                       false,
-                      {AttributionLine("WARNING", 380,
+                      {AttributionLine(380,
                                        "DataDirectory[4] overruns file: cert_rva=512 "
                                        "cert_size=256 file_size=555; will try cert_rva..EOF "
-                                       "scan only."),
-                       AttributionLine("INFO", 479,
+                                       "scan only.", "WARNING"),
+                       AttributionLine(479,
                                        "No CHANNEL_INFO after PE-buffer attempts; cert_rva=512 "
                                        "data_dir_size=256 first_dwLength=37 table_bytes_used=256 "
                                        "file_size=555")}});
@@ -142,8 +138,8 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "",
                       false,
-                      {AttributionLine("ERROR", 420, "WIN_CERTIFICATE dwLength too small: 4"),
-                       AttributionLine("INFO", 479,
+                      {AttributionLine(420, "WIN_CERTIFICATE dwLength too small: 4", "ERROR"),
+                       AttributionLine(479,
                                        "No CHANNEL_INFO after PE-buffer attempts; cert_rva=512 "
                                        "data_dir_size=40 first_dwLength=4 table_bytes_used=40 "
                                        "file_size=555")}});
@@ -159,12 +155,12 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "source=promo",
                       false,
-                      {AttributionLine("WARNING", 360,
+                      {AttributionLine(360,
                                        "PE Security directory empty: cert_rva=512 cert_size=0 "
-                                       "(unsigned exe or header cleared by repack tool)"),
-                       AttributionLine("WARNING", 473,
+                                       "(unsigned exe or header cleared by repack tool)", "WARNING"),
+                       AttributionLine(473,
                                        "CHANNEL_INFO found via cert_rva..EOF scan (structured "
-                                       "walk missed or skipped)")}});
+                                       "walk missed or skipped)", "WARNING")}});
   variants.push_back({"two entries, the later wins",
                       variant([](SyntheticImage& i) {
                         i.PadTo(0x200);
@@ -187,9 +183,9 @@ inline std::vector<PeVariant> PeVariants() {
                       }),
                       "",
                       false,
-                      {AttributionLine("ERROR", 354,
+                      {AttributionLine(354,
                                        "ParsePeHeaders failed (not a PE or "
-                                       "unsupported optional header)")}});
+                                       "unsupported optional header)", "ERROR")}});
   variants.push_back({"PE32",
                       variant([](SyntheticImage& i) {
                         i.Put16(0x98, 0x10B);

@@ -33,13 +33,13 @@ std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
   const size_t marker = FindLastMarker(bytes, trimmed);
   if (marker == std::string_view::npos) return std::string();
   if (marker < earliest_marker) return std::string();
+  // The length field must lie wholly before the end of the trimmed span.
+  const std::optional<uint32_t> length = ReadLe32(span.first(trimmed), uint64_t{marker} + 8);
+  if (!length) return std::string();
   const uint64_t value_start = uint64_t{marker} + 12;
-  if (value_start > trimmed) return std::string();
-  const uint64_t length = uint64_t{span[marker + 8]} | uint64_t{span[marker + 9]} << 8 |
-                          uint64_t{span[marker + 10]} << 16 | uint64_t{span[marker + 11]} << 24;
-  if (value_start + length != trimmed) return std::string();
-  if (length < 1 || length > kMaxChannelInfoLength) return std::string();
-  const std::string_view value = bytes.substr(value_start, length);
+  if (value_start + *length != trimmed) return std::string();
+  if (*length < 1 || *length > kMaxChannelInfoLength) return std::string();
+  const std::string_view value = bytes.substr(value_start, *length);
   if (!IsWellFormedWithoutNoncharacters(value)) return std::string();
   return std::string(value);
 }
@@ -83,21 +83,9 @@ bool IsValidChannelInfo(std::string_view value) {
 std::string FindChannelInfoTrailer(ByteSpan span) { return FindTrailerFrom(span, 0); }
 
 std::string FindChannelInfoTrailerAfterDer(ByteSpan span) {
-  const uint64_t n = span.size();
-  if (n < 2) return std::string();
-  uint64_t header = 2;
-  uint64_t content_length = span[1];
-  if (span[1] >= 0x80) {
-    // Long form: the low bits count the length bytes; 0 (indefinite) is refused.
-    const uint64_t count = span[1] & 0x7F;
-    if (count < 1 || count > 4 || n < count + 2) return std::string();
-    content_length = 0;
-    for (uint64_t i = 0; i < count; ++i) content_length = content_length << 8 | span[2 + i];
-    header = 2 + count;
-  }
-  const uint64_t der_end = header + content_length;
-  if (der_end > n) return std::string();
-  return FindTrailerFrom(span, der_end);
+  const std::optional<DerElement> signature = ReadDerElement(span);  // the tag is not examined
+  if (!signature) return std::string();
+  return FindTrailerFrom(span, signature->length);
 }
 
 std::string FindChannelInfoDelimited(ByteSpan span) {

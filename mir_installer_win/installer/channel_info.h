@@ -13,11 +13,10 @@
 #define MIR_INSTALLER_WIN_INSTALLER_CHANNEL_INFO_H_
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
-using ByteSpan = std::span<const uint8_t>;
+#include "mir_installer_win/installer/binary_format.h"
 
 inline constexpr size_t kMaxChannelInfoLength = 4096;
 inline constexpr std::string_view kTrailerMarker = "MIRBCH01";
@@ -43,9 +42,5 @@ std::string FindChannelInfoTrailerAfterDer(ByteSpan span);
 // flood the log.
 inline constexpr uint64_t kMaxMalformedWarnings = 10;
 std::string FindChannelInfoDelimited(ByteSpan span);
-
-inline ByteSpan AsBytes(std::string_view text) {
-  return ByteSpan(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_CHANNEL_INFO_H_

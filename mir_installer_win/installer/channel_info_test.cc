@@ -70,7 +70,9 @@ TEST(ChannelInfoTest, TrailerForm) {
       {"eleven bytes", "MIRBCH01" + std::string("\x01\0\0", 3) + Z(5), ""},
       {"zeros only", Z(64), ""},
       {"empty", "", ""},
-      {"length field cut", "xMIRBCH01\x01\0", ""},
+      {"length field cut by the end", "xxxx" + marker + "\x05", ""},
+      {"length field reaching into the padding", "xxxx" + marker + std::string("\x05\0\0\0", 4),
+       ""},
       {"huge length cannot wrap", marker + Le32(0xFFFFFFFF) + "abc", ""},
   };
   for (const auto& c : cases) {
@@ -99,7 +101,8 @@ TEST(ChannelInfoTest, TrailerAfterDerElement) {
       {"long form, four length bytes", std::string("\x30\x84\0\0\0\x03", 6) + "abc" + record, "ok"},
       {"element covers the marker", "\x30\x0E" + record, ""},
       {"element overruns the span", "\x30\x7F" + std::string(20, 'x'), ""},
-      {"five length bytes", std::string("\x30\x85\0\0\0\0\x01", 7) + record, ""},
+      // Five length bytes that would describe an element ending before the record.
+      {"five length bytes", std::string("\x30\x85\0\0\0\0\x03", 7) + "abc" + record, ""},
       {"indefinite length", "\x30\x80" + record, ""},
       {"long form cut short", "\x30\x82\x01", ""},
       {"one byte", "\x30", ""},

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "base/win/scoped_handle.h"
 #include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/attribution_log.h"
 #include "mir_installer_win/installer/channel_info.h"
@@ -10,52 +9,14 @@
 #include "registry/registry_key_win.h"
 #include "strings/utf_string_conversions.h"
 
-namespace {
-
-class WindowsAttributionFile : public AttributionFile {
- public:
-  explicit WindowsAttributionFile(HANDLE file) : file_(file) {}
-
-  bool Size(int64_t& size, uint32_t& error) override {
-    LARGE_INTEGER file_size;
-    if (!::GetFileSizeEx(file_.Get(), &file_size)) return Failed(error);
-    size = file_size.QuadPart;
-    return true;
-  }
-  bool SeekFromStart(int64_t offset, uint32_t& error) override {
-    LARGE_INTEGER distance;
-    distance.QuadPart = offset;
-    return ::SetFilePointerEx(file_.Get(), distance, nullptr, FILE_BEGIN) || Failed(error);
-  }
-  bool Read(uint8_t* buffer, uint32_t size, uint32_t& read) override {
-    DWORD count = 0;
-    const BOOL ok = ::ReadFile(file_.Get(), buffer, size, &count, nullptr);
-    read = count;
-    return ok;
-  }
-  void Close() override { file_.Close(); }
-
- private:
-  static bool Failed(uint32_t& error) {
-    error = ::GetLastError();
-    return false;
-  }
-
-  ScopedHandle file_;
-};
-
-}  // namespace
-
 std::string ReadAttributionFromFile(const wchar_t* path) {
-  HANDLE handle = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!KernelHandleTraits::IsHeld(handle)) {
-    LOG_AT(kAttributionLog, 497, ERROR) << "[InstallAttribution] CreateFileW failed: "
-                                        << ::GetLastError();
+  uint32_t error = 0;
+  const std::unique_ptr<AttributionFile> file = OpenAttributionFile(path, error);
+  if (!file) {
+    LOG_AT(kAttributionLog, 497, ERROR) << "[InstallAttribution] CreateFileW failed: " << error;
     return std::string();
   }
-  WindowsAttributionFile file(handle);
-  return FindAttributionInFile(file);
+  return FindAttributionInFile(*file);
 }
 
 std::string ReadAttributionFromSelf() {

@@ -67,25 +67,25 @@ TEST_F(AttributionFileTest, FileSizeLimits) {
     std::string value;
     std::vector<std::string> lines;
   } cases[] = {
-      {0, "", {AttributionLine("ERROR", 511, "File size out of range: 0 (max 536870912)")}},
+      {0, "", {AttributionLine(511, "File size out of range: 0 (max 536870912)", "ERROR")}},
       {1048576, "source=promo", {}},
       {1048577, "source=promo", {}},
       {67108864, "source=promo", {}},
       {67108865,
        "",
-       {AttributionLine("INFO", 558,
+       {AttributionLine(558,
                         "Tail window miss; file_size=67108865 exceeds whole-file PE "
                         "scan limit 67108864 \xE2\x80\x94 skip loading entire "
                         "image.")}},
       {536870912,
        "",
-       {AttributionLine("INFO", 558,
+       {AttributionLine(558,
                         "Tail window miss; file_size=536870912 exceeds whole-file "
                         "PE scan limit 67108864 \xE2\x80\x94 skip loading entire "
                         "image.")}},
       {536870913,
        "",
-       {AttributionLine("ERROR", 511, "File size out of range: 536870913 (max 536870912)")}},
+       {AttributionLine(511, "File size out of range: 536870913 (max 536870912)", "ERROR")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
@@ -126,9 +126,9 @@ TEST_F(AttributionFileTest, DelimitedRecordInTheTailWindow) {
 TEST_F(AttributionFileTest, SmallFileWithoutARecordIsNotAPeImage) {
   WriteBytes(File(), "tiny");
   EXPECT_EQ(Read(), "");
-  EXPECT_THAT(capture_.Bodies(), ElementsAre(AttributionLine("ERROR", 354,
+  EXPECT_THAT(capture_.Bodies(), ElementsAre(AttributionLine(354,
                                                              "ParsePeHeaders failed (not a PE or "
-                                                             "unsupported optional header)")));
+                                                             "unsupported optional header)", "ERROR")));
 }
 
 TEST_F(AttributionFileTest, UnopenableFiles) {
@@ -139,8 +139,8 @@ TEST_F(AttributionFileTest, UnopenableFiles) {
   ASSERT_TRUE(holder.IsValid());
   EXPECT_EQ(Read(), "");
   EXPECT_THAT(capture_.Bodies(),
-              ElementsAre(AttributionLine("ERROR", 497, "CreateFileW failed: 2"),
-                          AttributionLine("ERROR", 497, "CreateFileW failed: 32")));
+              ElementsAre(AttributionLine(497, "CreateFileW failed: 2", "ERROR"),
+                          AttributionLine(497, "CreateFileW failed: 32", "ERROR")));
 }
 
 TEST_F(AttributionFileTest, OwnFileIsSearched) {
@@ -166,7 +166,7 @@ class AttributionStoreTest : public ::testing::Test {
 };
 
 std::string Written(size_t length) {
-  return AttributionLine("INFO", 633,
+  return AttributionLine(633,
                          "Wrote CHANNEL_INFO to registry; key=HKCU\\Software\\Mirelo "
                          "Browser\\InstallAttribution value_len=" +
                              std::to_string(length));
@@ -191,7 +191,7 @@ TEST_F(AttributionStoreTest, LengthLimits) {
   ASSERT_TRUE(WriteAttributionToRegistry(std::string(4096, 'a')));
   EXPECT_EQ(Stored().size(), 2u * 4097);
   const std::string refused =
-      AttributionLine("ERROR", 607, "Refusing to write malformed CHANNEL_INFO");
+      AttributionLine(607, "Refusing to write malformed CHANNEL_INFO", "ERROR");
   EXPECT_THAT(capture_.Bodies(), ElementsAre(refused, refused, Written(4096)));
 }
 

@@ -1,14 +1,9 @@
 #include "mir_installer_win/installer/pe_image.h"
 
 #include "mir_installer_win/installer/attribution_log.h"
-#include "mir_installer_win/installer/byte_reader.h"
+#include "mir_installer_win/installer/channel_info.h"
 
 namespace {
-
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint16_t kMinimumOptionalHeader = 0x60;
-constexpr uint32_t kCertificateEntry = 4;
 
 // A WIN_CERTIFICATE's content: the signature first, perhaps a record after it.
 std::string SearchCertificateContent(ByteSpan content) {
@@ -19,51 +14,80 @@ std::string SearchCertificateContent(ByteSpan content) {
 
 }  // namespace
 
-std::optional<PeLayout> ParsePeLayout(ByteSpan image) {
-  const ByteReader reader(image);
-  const uint64_t n = reader.size();
-  if (n < 64 || image[0] != 'M' || image[1] != 'Z') return std::nullopt;
-  const uint64_t e = *reader.U32(0x3C);
-  if (e > n || n - e < 24) return std::nullopt;
-  if (image[e] != 'P' || image[e + 1] != 'E' || image[e + 2] != 0 || image[e + 3] != 0) {
-    return std::nullopt;
+const char* DescribePeHeaderCheck(PeHeaderCheck check) {
+  switch (check) {
+    case PeHeaderCheck::kPassed:
+      return "a PE image";
+    case PeHeaderCheck::kNoMzHeader:
+      return "no MZ header";
+    case PeHeaderCheck::kNtHeadersOutside:
+      return "e_lfanew points outside the file";
+    case PeHeaderCheck::kNoPeSignature:
+      return "no PE signature";
+    case PeHeaderCheck::kFileHeaderCut:
+      return "the file header is cut short";
+    case PeHeaderCheck::kOptionalHeaderTooSmall:
+      return "the optional header is too small";
+    case PeHeaderCheck::kOptionalHeaderOutside:
+      return "the optional header runs past the end of the file";
+    case PeHeaderCheck::kUnknownMagic:
+      return "neither PE32 nor PE32+";
+    case PeHeaderCheck::kDirectoriesOutside:
+    case PeHeaderCheck::kTooFewDirectories:
+    case PeHeaderCheck::kCertificateEntryOutside:
+      return "the optional header has no certificate-table entry";
   }
-  if (n < e + 26) return std::nullopt;
-  const uint16_t optional_header_size = *reader.U16(e + 20);
-  if (optional_header_size < kMinimumOptionalHeader) return std::nullopt;
-  const uint64_t optional_end = e + 24 + optional_header_size;
-  if (optional_end > n) return std::nullopt;
-  const uint16_t magic = *reader.U16(e + 24);
+  return "";
+}
+
+PeHeaderCheck CheckPeHeaders(ByteSpan image, PeLayout& layout) {
+  const uint64_t n = image.size();
+  if (n < 64 || image[0] != 'M' || image[1] != 'Z') return PeHeaderCheck::kNoMzHeader;
+  const uint64_t e = *ReadLe32(image, kNtHeadersOffsetField);
+  if (e > n || n - e < 24) return PeHeaderCheck::kNtHeadersOutside;
+  if (image[e] != 'P' || image[e + 1] != 'E' || image[e + 2] != 0 || image[e + 3] != 0) {
+    return PeHeaderCheck::kNoPeSignature;
+  }
+  if (n < e + 26) return PeHeaderCheck::kFileHeaderCut;
+  const uint16_t optional_header_size = *ReadLe16(image, e + kOptionalHeaderSizeField);
+  if (optional_header_size < kMinimumOptionalHeaderSize) {
+    return PeHeaderCheck::kOptionalHeaderTooSmall;
+  }
+  const uint64_t optional_header = e + kOptionalHeaderStart;
+  const uint64_t optional_end = optional_header + optional_header_size;
+  if (optional_end > n) return PeHeaderCheck::kOptionalHeaderOutside;
+  const uint16_t magic = *ReadLe16(image, optional_header);
   uint64_t directories;
   if (magic == kPe32Magic) {
-    directories = e + 120;
+    directories = optional_header + kPe32Directories;
   } else if (magic == kPe32PlusMagic) {
-    directories = e + 136;
+    directories = optional_header + kPe32PlusDirectories;
   } else {
-    return std::nullopt;
+    return PeHeaderCheck::kUnknownMagic;
   }
-  if (directories > optional_end) return std::nullopt;
-  const std::optional<uint32_t> directory_count = reader.U32(directories - 4);
-  if (!directory_count || *directory_count <= kCertificateEntry) return std::nullopt;
-  if (directories + 8 * (kCertificateEntry + 1) > optional_end) return std::nullopt;
+  if (directories > optional_end) return PeHeaderCheck::kDirectoriesOutside;
+  // NumberOfRvaAndSizes is the field just before the directories.
+  if (*ReadLe32(image, directories - 4) <= kCertificateTableEntry) {
+    return PeHeaderCheck::kTooFewDirectories;
+  }
+  const uint64_t entry = directories + kDirectoryEntrySize * kCertificateTableEntry;
+  if (entry + kDirectoryEntrySize > optional_end) return PeHeaderCheck::kCertificateEntryOutside;
 
-  PeLayout layout;
-  layout.checksum_offset = e + 24 + 64;
-  layout.certificate_entry_offset = directories + 8 * kCertificateEntry;
-  layout.directory.cert_rva = *reader.U32(layout.certificate_entry_offset);
-  layout.directory.cert_size = *reader.U32(layout.certificate_entry_offset + 4);
-  return layout;
+  layout.checksum_offset = optional_header + kChecksumField;
+  layout.certificate_entry_offset = entry;
+  layout.directory.cert_rva = *ReadLe32(image, entry);
+  layout.directory.cert_size = *ReadLe32(image, entry + 4);
+  return PeHeaderCheck::kPassed;
 }
 
 std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image) {
-  const std::optional<PeLayout> layout = ParsePeLayout(image);
-  if (!layout) return std::nullopt;
-  return layout->directory;
+  PeLayout layout;
+  if (CheckPeHeaders(image, layout) != PeHeaderCheck::kPassed) return std::nullopt;
+  return layout.directory;
 }
 
 std::string FindChannelInfoInPeImage(ByteSpan image) {
-  const ByteReader reader(image);
-  const uint64_t n = reader.size();
+  const uint64_t n = image.size();
   if (n == 0) return std::string();
   const std::optional<CertificateDirectory> directory = ParsePeHeaders(image);
   if (!directory) {
@@ -84,16 +108,16 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
     return std::string();
   }
   bool walk = cert_rva != 0 && cert_size != 0;
-  if (walk && !reader.Contains(cert_rva, cert_size)) {
+  if (walk && !Contains(image, cert_rva, cert_size)) {
     LOG_AT(kAttributionLog, 380, WARNING)
         << "[InstallAttribution] DataDirectory[4] overruns file: cert_rva=" << cert_rva
         << " cert_size=" << cert_size << " file_size=" << n
         << "; will try cert_rva..EOF scan only.";
     walk = false;
   }
-  const uint32_t first_length = cert_rva != 0 ? reader.U32(cert_rva).value_or(0) : 0;
+  const uint32_t first_length = cert_rva != 0 ? ReadLe32(image, cert_rva).value_or(0) : 0;
   uint64_t table_bytes_used = cert_size;
-  if (walk && first_length >= 8 && reader.Contains(cert_rva, first_length) &&
+  if (walk && first_length >= kCertificateEntryHeaderSize && Contains(image, cert_rva, first_length) &&
       first_length > cert_size) {
     // An injector that grew the entry but not the directory.
     LOG_AT(kAttributionLog, 401, WARNING)
@@ -106,9 +130,9 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
   std::string result;
   for (uint64_t offset = 0; walk && offset < table_bytes_used;) {
     const uint64_t position = uint64_t{cert_rva} + offset;
-    if (!reader.Contains(position, 8)) break;
-    const uint32_t length = *reader.U32(position);
-    if (length < 8) {
+    if (!Contains(image, position, kCertificateEntryHeaderSize)) break;
+    const uint32_t length = *ReadLe32(image, position);
+    if (length < kCertificateEntryHeaderSize) {
       LOG_AT(kAttributionLog, 420, ERROR)
           << "[InstallAttribution] WIN_CERTIFICATE dwLength too small: " << length;
       break;
@@ -120,20 +144,21 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
           << " (aligned " << aligned << ") vs remaining " << (table_bytes_used - offset);
       break;
     }
-    const std::optional<ByteSpan> entry = reader.Slice(position, length);
-    if (!entry) {
+    if (!Contains(image, position, length)) {
       LOG_AT(kAttributionLog, 437, ERROR)
           << "[InstallAttribution] WIN_CERTIFICATE extends past EOF.";
       break;
     }
     // The last entry that yields a value wins.
-    std::string value = SearchCertificateContent(entry->subspan(8));
+    std::string value = SearchCertificateContent(
+        image.subspan(position + kCertificateEntryHeaderSize, length - kCertificateEntryHeaderSize));
     if (!value.empty()) result = std::move(value);
     offset += aligned;
   }
 
-  if (result.empty() && cert_rva != 0 && reader.Contains(uint64_t{cert_rva} + 8, 0)) {
-    result = SearchCertificateContent(image.subspan(uint64_t{cert_rva} + 8));
+  const uint64_t first_content = uint64_t{cert_rva} + kCertificateEntryHeaderSize;
+  if (result.empty() && cert_rva != 0 && Contains(image, first_content, 0)) {
+    result = SearchCertificateContent(image.subspan(first_content));
     if (!result.empty()) {
       LOG_AT(kAttributionLog, 473, WARNING) << "[InstallAttribution] CHANNEL_INFO found via "
                                                "cert_rva..EOF scan (structured walk missed or "

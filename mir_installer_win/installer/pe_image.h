@@ -10,29 +10,67 @@
 #include <optional>
 #include <string>
 
-#include "mir_installer_win/installer/channel_info.h"
+#include "mir_installer_win/installer/binary_format.h"
+
+// Where the fields read here lie. e is e_lfanew, the offset of the NT headers.
+inline constexpr uint64_t kNtHeadersOffsetField = 0x3C;      // e_lfanew
+inline constexpr uint64_t kOptionalHeaderSizeField = 20;     // from e: SizeOfOptionalHeader
+inline constexpr uint64_t kOptionalHeaderStart = 24;         // from e: Magic
+inline constexpr uint64_t kChecksumField = 64;               // from the optional header
+inline constexpr uint64_t kPe32Directories = 96;             // from the optional header
+inline constexpr uint64_t kPe32PlusDirectories = 112;        // from the optional header
+inline constexpr uint64_t kDirectoryEntrySize = 8;           // VirtualAddress, Size
+inline constexpr uint32_t kCertificateTableEntry = 4;        // DataDirectory[4]
+inline constexpr uint16_t kPe32Magic = 0x10B;
+inline constexpr uint16_t kPe32PlusMagic = 0x20B;
+inline constexpr uint16_t kMinimumOptionalHeaderSize = 0x60;
+
+// A WIN_CERTIFICATE entry: dwLength, wRevision, wCertificateType, then the
+// certificate; entries follow each other at 8-byte alignment.
+inline constexpr uint64_t kCertificateEntryHeaderSize = 8;
+inline constexpr uint64_t kCertificateRevisionField = 4;
+inline constexpr uint64_t kCertificateTypeField = 6;
+inline constexpr uint16_t kCertificateRevision2 = 0x0200;       // WIN_CERT_REVISION_2_0
+inline constexpr uint16_t kCertificateTypePkcsSignedData = 2;   // WIN_CERT_TYPE_PKCS_SIGNED_DATA
 
 struct CertificateDirectory {
   uint32_t cert_rva = 0;  // for this entry a file offset, not a memory address
   uint32_t cert_size = 0;
 };
 
-// The certificate-table directory entry of a PE32 or PE32+ image, or nothing
-// when the image is not one or its optional header is too short.
-std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image);
-
-// Offsets of the fields a stamping tool rewrites, for the same image.
+// Offsets of the fields a stamping tool rewrites, with the entry's values.
 struct PeLayout {
   uint64_t checksum_offset = 0;
   uint64_t certificate_entry_offset = 0;  // DataDirectory[4]
   CertificateDirectory directory;
 };
-std::optional<PeLayout> ParsePeLayout(ByteSpan image);
+
+// The header checks, in the order they are made; the first that fails says
+// why an image is not parsed.
+enum class PeHeaderCheck {
+  kPassed,
+  kNoMzHeader,                      // fewer than 64 bytes, or no "MZ"
+  kNtHeadersOutside,                // e_lfanew past the end, or fewer than 24 bytes there
+  kNoPeSignature,                   // not "PE\0\0" at e_lfanew
+  kFileHeaderCut,                   // fewer than e + 26 bytes
+  kOptionalHeaderTooSmall,          // SizeOfOptionalHeader below 96
+  kOptionalHeaderOutside,           // the optional header runs past the end
+  kUnknownMagic,                    // neither PE32 nor PE32+
+  kDirectoriesOutside,              // the directories start past the optional header
+  kTooFewDirectories,               // NumberOfRvaAndSizes below 5
+  kCertificateEntryOutside,         // DataDirectory[4] ends past the optional header
+};
+// What the check is about, for messages.
+const char* DescribePeHeaderCheck(PeHeaderCheck check);
+
+// Makes the checks in order and fills `layout` when all pass.
+PeHeaderCheck CheckPeHeaders(ByteSpan image, PeLayout& layout);
+
+// The certificate-table directory entry of a PE32 or PE32+ image, or nothing
+// when the image is not one or its optional header is too short.
+std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image);
 
 // The value found in the image, or empty. Logs each stage's outcome.
 std::string FindChannelInfoInPeImage(ByteSpan image);
-
-// `value` rounded up to a multiple of 8, in 64 bits so it cannot wrap.
-inline uint64_t AlignTo8(uint64_t value) { return (value + 7) & ~uint64_t{7}; }
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_PE_IMAGE_H_

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 #include "testing/synthetic_pe_image.h"
 
@@ -18,51 +19,163 @@ TEST(PeImageTest, Variants) {
   }
 }
 
-TEST(PeImageTest, ParsePeHeaders) {
-  const std::optional<CertificateDirectory> directory = ParsePeHeaders(BaseSyntheticImage().bytes);
-  ASSERT_TRUE(directory.has_value());
-  EXPECT_EQ(directory->cert_rva, 0x200u);
-  EXPECT_EQ(directory->cert_size, 0x28u);
-  const std::optional<PeLayout> layout = ParsePeLayout(BaseSyntheticImage().bytes);
-  ASSERT_TRUE(layout.has_value());
-  EXPECT_EQ(layout->certificate_entry_offset, 0x128u);
-  EXPECT_EQ(layout->checksum_offset, 0xD8u);
+TEST(PeImageTest, Layout) {
+  PeLayout layout;
+  ASSERT_EQ(CheckPeHeaders(BaseSyntheticImage().bytes, layout), PeHeaderCheck::kPassed);
+  EXPECT_EQ(layout.directory.cert_rva, 0x200u);
+  EXPECT_EQ(layout.directory.cert_size, 0x28u);
+  EXPECT_EQ(layout.certificate_entry_offset, 0x128u);
+  EXPECT_EQ(layout.checksum_offset, 0xD8u);
 }
 
-TEST(PeImageTest, HeaderChecksFailInOrder) {
+// Each image fails the check it is named for, and only that one where the
+// checks allow it: with the check gone, the image would pass or fail later.
+TEST(PeImageTest, HeaderChecksFailInTheirOrder) {
   const struct {
     const char* name;
     void (*change)(SyntheticImage&);
+    PeHeaderCheck first_failed;
   } cases[] = {
-      {"shorter than 64 bytes", [](SyntheticImage& i) { i.bytes.resize(63); }},
-      {"no MZ", [](SyntheticImage& i) { i.Put(0, "ZM"); }},
-      {"e_lfanew past the end", [](SyntheticImage& i) { i.Put32(0x3C, 0x229); }},
-      {"e_lfanew huge", [](SyntheticImage& i) { i.Put32(0x3C, 0xFFFFFFF0); }},
-      {"fewer than 24 bytes of headers", [](SyntheticImage& i) { i.Put32(0x3C, 0x228 - 23); }},
-      {"no PE signature", [](SyntheticImage& i) { i.Put(0x82, "X"); }},
-      {"optional header below 96", [](SyntheticImage& i) { i.Put16(0x94, 0x5F); }},
-      {"optional header past the end", [](SyntheticImage& i) { i.Put16(0x94, 0xFFFF); }},
-      {"unknown magic", [](SyntheticImage& i) { i.Put16(0x98, 0x107); }},
-      {"four directories", [](SyntheticImage& i) { i.Put32(0x104, 4); }},
-      {"PE32 with a short header",
+      {"shorter than 64 bytes", [](SyntheticImage& i) { i.bytes.resize(63); },
+       PeHeaderCheck::kNoMzHeader},
+      {"no MZ", [](SyntheticImage& i) { i.Put(0, "ZM"); }, PeHeaderCheck::kNoMzHeader},
+      {"e_lfanew past the end", [](SyntheticImage& i) { i.Put32(0x3C, 0x229); },
+       PeHeaderCheck::kNtHeadersOutside},
+      {"e_lfanew near 4 GiB", [](SyntheticImage& i) { i.Put32(0x3C, 0xFFFFFFF0); },
+       PeHeaderCheck::kNtHeadersOutside},
+      {"23 bytes from e_lfanew", [](SyntheticImage& i) { i.Put32(0x3C, 0x228 - 23); },
+       PeHeaderCheck::kNtHeadersOutside},
+      {"no PE signature", [](SyntheticImage& i) { i.Put(0x82, "X"); },
+       PeHeaderCheck::kNoPeSignature},
+      {"file header cut after 25 bytes", [](SyntheticImage& i) { i.bytes.resize(0x80 + 25); },
+       PeHeaderCheck::kFileHeaderCut},
+      {"optional header below 96", [](SyntheticImage& i) { i.Put16(0x94, 0x5F); },
+       PeHeaderCheck::kOptionalHeaderTooSmall},
+      {"optional header past the end", [](SyntheticImage& i) { i.Put16(0x94, 0xFFFF); },
+       PeHeaderCheck::kOptionalHeaderOutside},
+      {"unknown magic", [](SyntheticImage& i) { i.Put16(0x98, 0x107); },
+       PeHeaderCheck::kUnknownMagic},
+      {"PE32+ directories past a 96-byte optional header",
+       [](SyntheticImage& i) { i.Put16(0x94, 0x60); }, PeHeaderCheck::kDirectoriesOutside},
+      {"four directories", [](SyntheticImage& i) { i.Put32(0x104, 4); },
+       PeHeaderCheck::kTooFewDirectories},
+      {"PE32+ with 144 bytes of optional header", [](SyntheticImage& i) { i.Put16(0x94, 0x90); },
+       PeHeaderCheck::kCertificateEntryOutside},
+      {"PE32 with 135 bytes of optional header",
        [](SyntheticImage& i) {
          i.Put16(0x98, 0x10B);
          i.Put16(0x94, 0x87);
-       }},
+         i.Put32(0xF4, 16);
+       },
+       PeHeaderCheck::kCertificateEntryOutside},
+      {"the first of several failures",
+       [](SyntheticImage& i) {
+         i.Put(0x82, "X");
+         i.Put16(0x98, 0x107);
+       },
+       PeHeaderCheck::kNoPeSignature},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SyntheticImage image = BaseSyntheticImage();
     c.change(image);
+    PeLayout layout;
+    EXPECT_EQ(CheckPeHeaders(image.bytes, layout), c.first_failed);
     ScopedLogCapture capture;
     EXPECT_EQ(FindChannelInfoInPeImage(image.bytes), "");
     EXPECT_THAT(capture.Bodies(),
-                ::testing::ElementsAre(::testing::HasSubstr(":354] [InstallAttribution] "
-                                                            "ParsePeHeaders failed")));
+                ::testing::ElementsAre(AttributionLine(
+                    354, "ParsePeHeaders failed (not a PE or unsupported optional header)",
+                    "ERROR")));
   }
   ScopedLogCapture capture;
   EXPECT_EQ(FindChannelInfoInPeImage({}), "");
   EXPECT_TRUE(capture.lines().empty());
+}
+
+// A WIN_CERTIFICATE at `offset` with dwLength `length`, revision 2.0, signed
+// data, and `content` (a DER element first) after its 8-byte header.
+void PutEntry(SyntheticImage& image, size_t offset, std::string_view content, uint32_t length) {
+  image.PadTo(std::max(image.bytes.size(), offset + 8 + content.size()));
+  image.Put32(offset, length);
+  image.Put16(offset + 4, 0x0200);
+  image.Put16(offset + 6, 0x0002);
+  image.Put(offset + 8, content);
+}
+
+const std::string kDer = std::string("\x30\x03\x02\x01\x01", 5);
+
+TEST(PeImageTest, WalkAndScan) {
+  const struct {
+    const char* name;
+    SyntheticImage (*make)();
+    std::string value;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"a walk error keeps what an earlier entry gave",
+       [] {
+         SyntheticImage image = BaseSyntheticImage();
+         image.PadTo(0x200);
+         image.Put32(0x12C, 64);
+         PutEntry(image, 0x200, kDer + std::string("MIRBCH01\x03\0\0\0one", 15), 28);
+         PutEntry(image, 0x220, kDer, 4);  // dwLength too small
+         image.PadTo(0x240);
+         return image;
+       },
+       "one",
+       {AttributionLine(420, "WIN_CERTIFICATE dwLength too small: 4", "ERROR")}},
+      {"after an overrunning table the scan still finds the record",
+       [] {
+         SyntheticImage image = BaseSyntheticImage();
+         image.Put32(0x12C, 256);
+         return image;
+       },
+       "source=promo",
+       {AttributionLine(380,
+                        "DataDirectory[4] overruns file: cert_rva=512 cert_size=256 "
+                        "file_size=552; will try cert_rva..EOF scan only.",
+                        "WARNING"),
+        AttributionLine(473,
+                        "CHANNEL_INFO found via cert_rva..EOF scan (structured walk missed or "
+                        "skipped)",
+                        "WARNING")}},
+      {"a delimited record after the table, found by the scan alone",
+       [] {
+         SyntheticImage image = BaseSyntheticImage();
+         image.PadTo(0x200);
+         image.Put32(0x12C, 16);
+         PutEntry(image, 0x200, kDer, 13);
+         image.PadTo(0x228);
+         image.Append("CHANNEL_INFO:d=1:CHANNEL_INFO");
+         return image;
+       },
+       "d=1",
+       {AttributionLine(473,
+                        "CHANNEL_INFO found via cert_rva..EOF scan (structured walk missed or "
+                        "skipped)",
+                        "WARNING")}},
+      {"within one entry the trailer wins over a delimited record",
+       [] {
+         SyntheticImage image = BaseSyntheticImage();
+         image.PadTo(0x200);
+         const std::string content =
+             kDer + "CHANNEL_INFO:delimited:CHANNEL_INFO" + std::string("MIRBCH01\x07\0\0\0", 12) +
+             "trailer";
+         image.Put32(0x12C, static_cast<uint32_t>(AlignTo8(8 + content.size())));
+         PutEntry(image, 0x200, content, static_cast<uint32_t>(8 + content.size()));
+         image.PadTo(0x200 + AlignTo8(8 + content.size()));
+         return image;
+       },
+       "trailer",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SyntheticImage image = c.make();
+    ScopedLogCapture capture;
+    EXPECT_EQ(FindChannelInfoInPeImage(image.bytes), c.value);
+    EXPECT_EQ(capture.Bodies(), c.lines);
+  }
 }
 
 TEST(PeImageTest, WalkErrorsStillLetTheScanRun) {
@@ -75,12 +188,14 @@ TEST(PeImageTest, WalkErrorsStillLetTheScanRun) {
   EXPECT_EQ(FindChannelInfoInPeImage(image.bytes), "source=promo");
   EXPECT_THAT(capture.Bodies(),
               ::testing::ElementsAre(
-                  ::testing::HasSubstr("ERROR:mir_installer_win/installer/"
-                                       "install_attribution_win:429] [InstallAttribution] "
-                                       "WIN_CERTIFICATE dwLength exceeds certificate table: 4096 "
-                                       "(aligned 4096) vs remaining 40"),
-                  ::testing::HasSubstr(":473] [InstallAttribution] CHANNEL_INFO found via "
-                                       "cert_rva..EOF scan")));
+                  AttributionLine(429,
+                                  "WIN_CERTIFICATE dwLength exceeds certificate table: 4096 "
+                                  "(aligned 4096) vs remaining 40",
+                                  "ERROR"),
+                  AttributionLine(473,
+                                  "CHANNEL_INFO found via cert_rva..EOF scan (structured walk "
+                                  "missed or skipped)",
+                                  "WARNING")));
 }
 
 }  // namespace

@@ -6,18 +6,13 @@
 #include <functional>
 
 #include "product/product_details.h"
+#include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 #include "testing/scoped_registry_key_win.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-
-constexpr char kAt[] = "INFO:mir_installer_win/setup_launcher/setup_launcher_main:";
-
-std::string Line(int line, const std::string& text) {
-  return kAt + std::to_string(line) + "] " + text;
-}
 
 class InstallationProbeTest : public ::testing::Test {
  protected:
@@ -30,25 +25,25 @@ class InstallationProbeTest : public ::testing::Test {
 };
 
 std::vector<std::string> Opening() {
-  return {Line(112, "[IsAlreadyInstalled] START"),
-          Line(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
-          Line(123,
+  return {LauncherLine(112, "[IsAlreadyInstalled] START"),
+          LauncherLine(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
+          LauncherLine(123,
                "[IsAlreadyInstalled] Registry key path: Software\\Microsoft\\Windows\\"
                "CurrentVersion\\Uninstall\\Mirelo Browser"),
-          Line(126, "[IsAlreadyInstalled] Opening registry key...")};
+          LauncherLine(126, "[IsAlreadyInstalled] Opening registry key...")};
 }
 
 std::vector<std::string> ThroughOpen() {
   std::vector<std::string> lines = Opening();
-  lines.push_back(Line(133, "[IsAlreadyInstalled] Registry key opened successfully"));
-  lines.push_back(Line(136, "[IsAlreadyInstalled] Reading InstallLocation value..."));
+  lines.push_back(LauncherLine(133, "[IsAlreadyInstalled] Registry key opened successfully"));
+  lines.push_back(LauncherLine(136, "[IsAlreadyInstalled] Reading InstallLocation value..."));
   return lines;
 }
 
 TEST_F(InstallationProbeTest, NoKeyIsAFirstInstall) {
   EXPECT_FALSE(IsAlreadyInstalled());
   std::vector<std::string> expected = Opening();
-  expected.push_back(Line(129,
+  expected.push_back(LauncherLine(129,
                           "[IsAlreadyInstalled] Registry key not found (first install), "
                           "returning false"));
   EXPECT_EQ(capture_.Bodies(), expected);
@@ -65,7 +60,7 @@ TEST_F(InstallationProbeTest, ValueOutcomes) {
       {"key without value",
        [](const ScopedRegistryTree& tree) { tree.SetString(L"DisplayName", L"Mirelo Browser"); },
        false,
-       {Line(139,
+       {LauncherLine(139,
              "[IsAlreadyInstalled] InstallLocation value not found, error code: 2, "
              "returning false")}},
       {"REG_DWORD value",
@@ -73,31 +68,31 @@ TEST_F(InstallationProbeTest, ValueOutcomes) {
          tree.SetRaw(L"InstallLocation", REG_DWORD, &number, 4);
        },
        false,
-       {Line(139,
+       {LauncherLine(139,
              "[IsAlreadyInstalled] InstallLocation value not found, error code: 1012, "
              "returning false")}},
       {"empty value",
        [](const ScopedRegistryTree& tree) { tree.SetString(L"InstallLocation", L""); },
        false,
-       {Line(143, "[IsAlreadyInstalled] InstallLocation read successfully: "),
-        Line(145, "[IsAlreadyInstalled] Result: NOT INSTALLED"),
-        Line(146, "[IsAlreadyInstalled] END - returning false")}},
+       {LauncherLine(143, "[IsAlreadyInstalled] InstallLocation read successfully: "),
+        LauncherLine(145, "[IsAlreadyInstalled] Result: NOT INSTALLED"),
+        LauncherLine(146, "[IsAlreadyInstalled] END - returning false")}},
       {"installed in a directory that is gone",
        [](const ScopedRegistryTree& tree) {
          tree.SetString(L"InstallLocation", L"C:\\No\\Such\\Mir\u00E9lo");
        },
        true,
-       {Line(143,
+       {LauncherLine(143,
              "[IsAlreadyInstalled] InstallLocation read successfully: "
              "C:\\No\\Such\\Mir\xC3\xA9lo"),
-        Line(145, "[IsAlreadyInstalled] Result: INSTALLED"),
-        Line(146, "[IsAlreadyInstalled] END - returning true")}},
+        LauncherLine(145, "[IsAlreadyInstalled] Result: INSTALLED"),
+        LauncherLine(146, "[IsAlreadyInstalled] END - returning true")}},
       {"blanks count as installed",
        [](const ScopedRegistryTree& tree) { tree.SetString(L"InstallLocation", L"  "); },
        true,
-       {Line(143, "[IsAlreadyInstalled] InstallLocation read successfully:   "),
-        Line(145, "[IsAlreadyInstalled] Result: INSTALLED"),
-        Line(146, "[IsAlreadyInstalled] END - returning true")}},
+       {LauncherLine(143, "[IsAlreadyInstalled] InstallLocation read successfully:   "),
+        LauncherLine(145, "[IsAlreadyInstalled] Result: INSTALLED"),
+        LauncherLine(146, "[IsAlreadyInstalled] END - returning true")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

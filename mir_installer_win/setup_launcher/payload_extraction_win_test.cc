@@ -6,18 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "base/win/scoped_handle.h"
+#include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 #include "testing/scoped_environment_variable_win.h"
 
 namespace {
 
 using ::testing::ElementsAre;
-
-std::string At(int line, const std::string& text, const char* severity = "INFO") {
-  return std::string(severity) +
-         ":mir_installer_win/setup_launcher/setup_launcher_main:" + std::to_string(line) + "] " +
-         text;
-}
 
 class PayloadExtractionTest : public ::testing::Test {
  protected:
@@ -34,9 +29,9 @@ TEST_F(PayloadExtractionTest, WritesTheWholeResourceOverAnExistingFile) {
   const std::string expected("MZ-like payload bytes \x00\x01\x02\xff for extraction", 41);
   EXPECT_EQ(ReadBytes(Destination().Text()), expected);
   const std::string path = Destination().ToUtf8();
-  EXPECT_THAT(capture_.Bodies(), ElementsAre(At(48, "Extracting resource 301 to " + path),
-                                             At(77, "Resource size: 41 bytes"),
-                                             At(89, "Successfully extracted resource to " + path)));
+  EXPECT_THAT(capture_.Bodies(), ElementsAre(LauncherLine(48, "Extracting resource 301 to " + path),
+                                             LauncherLine(77, "Resource size: 41 bytes"),
+                                             LauncherLine(89, "Successfully extracted resource to " + path)));
 }
 
 TEST_F(PayloadExtractionTest, WrittenPayloadCannotBeSwappedWhileHeld) {
@@ -67,14 +62,14 @@ TEST_F(PayloadExtractionTest, FileThatDoesNotHoldWhatWasWrittenIsRefused) {
   ScopedHandle hold;
   EXPECT_FALSE(ExtractResourceToFile(301, PathValue(L"NUL"), hold));
   EXPECT_FALSE(hold.IsValid());
-  EXPECT_THAT(capture_.Bodies().back(), At(85, "WriteFile failed for NUL, error: 1006", "ERROR"));
+  EXPECT_THAT(capture_.Bodies().back(), LauncherLine(85, "WriteFile failed for NUL, error: 1006", "ERROR"));
 }
 
 TEST_F(PayloadExtractionTest, EmptyResourceIsInvalid) {
   ScopedHandle hold;
   EXPECT_FALSE(ExtractResourceToFile(302, Destination(), hold));
   EXPECT_THAT(capture_.Bodies(),
-              ElementsAre(::testing::_, At(73, "Invalid resource for 302, size: 0", "ERROR")));
+              ElementsAre(::testing::_, LauncherLine(73, "Invalid resource for 302, size: 0", "ERROR")));
 }
 
 TEST_F(PayloadExtractionTest, MissingResourceReportsTheLookupError) {
@@ -85,7 +80,7 @@ TEST_F(PayloadExtractionTest, MissingResourceReportsTheLookupError) {
   EXPECT_THAT(
       capture_.Bodies(),
       ElementsAre(::testing::_,
-                  At(59, "FindResource failed for 999, error: " + std::to_string(error), "ERROR")));
+                  LauncherLine(59, "FindResource failed for 999, error: " + std::to_string(error), "ERROR")));
 }
 
 TEST_F(PayloadExtractionTest, UnwritableDestinationReportsTheOpenError) {
@@ -96,7 +91,7 @@ TEST_F(PayloadExtractionTest, UnwritableDestinationReportsTheOpenError) {
   ScopedHandle hold;
   EXPECT_FALSE(ExtractResourceToFile(301, Destination(), hold));
   EXPECT_THAT(capture_.Bodies().back(),
-              At(85, "WriteFile failed for " + Destination().ToUtf8() + ", error: 32", "ERROR"));
+              LauncherLine(85, "WriteFile failed for " + Destination().ToUtf8() + ", error: 32", "ERROR"));
 }
 
 TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
@@ -114,7 +109,7 @@ TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
   EXPECT_GE(ticks, before);
   EXPECT_LE(ticks, after);
   EXPECT_TRUE(std::filesystem::is_directory(work.Text()));
-  EXPECT_THAT(capture_.Bodies(), ElementsAre(At(195, "Temp directory created: " + work.ToUtf8())));
+  EXPECT_THAT(capture_.Bodies(), ElementsAre(LauncherLine(195, "Temp directory created: " + work.ToUtf8())));
   // Held: it cannot be renamed away and replaced by another.
   EXPECT_FALSE(MoveFileW(work.Text().c_str(), dir_.Wide(L"elsewhere").c_str()));
   hold.Close();

@@ -38,6 +38,14 @@ for form in trailer delimited; do
   done
 done
 
+# A value from a file, NUL and all, is stamped byte for byte.
+printf 'src=file\0after a NUL' >value.bin
+tool stamp --value-file="$(windows value.bin)" --form=delimited "$(windows signed.exe)" \
+  "$(windows from-file.exe)" >/dev/null || fail "stamp --value-file"
+verify from-file.exe
+cmp <(tool read "$(windows from-file.exe)" | tr -d '\r') <(printf 'src=file\0after a NUL\n') ||
+  fail "--value-file was not stamped byte for byte"
+
 # The launcher run from the stamped file stores the value for the browser
 # (ASCII here: reg.exe prints in the console's code page).
 tool stamp --value=src=registry-check "$(windows signed.exe)" "$(windows registry.exe)" >/dev/null

@@ -1,52 +1,65 @@
 #include "tools/mir_attribution/stamp.h"
 
-#include "mir_installer_win/installer/byte_reader.h"
+#include <algorithm>
+
+#include "absl/strings/str_format.h"
+#include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
+#include "strings/utf_string_conversions.h"
 
 namespace {
 
-constexpr uint64_t kEntryHeader = 8;
+constexpr uint8_t kDerSequence = 0x30;
 
-void Put32(std::vector<uint8_t>& bytes, uint64_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// The length of the DER element at the start of `content` (header included).
-bool DerElementLength(ByteSpan content, uint64_t& length) {
-  if (content.size() < 2) return false;
-  uint64_t header = 2;
-  uint64_t body = content[1];
-  if (content[1] >= 0x80) {
-    const uint64_t count = content[1] & 0x7F;
-    if (count < 1 || count > 4 || content.size() < 2 + count) return false;
-    body = 0;
-    for (uint64_t i = 0; i < count; ++i) body = body << 8 | content[2 + i];
-    header += count;
+// Puts the little-endian `value` over the bytes of [start, start + into.size())
+// that fall on [offset, offset + 4).
+void Overlay(uint64_t start, MutableByteSpan into, uint64_t offset, uint32_t value) {
+  for (uint64_t i = 0; i < 4; ++i) {
+    if (offset + i >= start && offset + i - start < into.size()) {
+      into[offset + i - start] = static_cast<uint8_t>(value >> (8 * i));
+    }
   }
-  length = header + body;
-  return length <= content.size();
 }
 
 }  // namespace
 
+std::string ChannelInfoProblem(std::string_view value) {
+  if (IsValidChannelInfo(value)) return std::string();
+  if (value.empty()) return "the value is empty";
+  if (value.size() > kMaxChannelInfoLength) {
+    return absl::StrFormat("the value is %u bytes long; at most %u are stored", value.size(),
+                           kMaxChannelInfoLength);
+  }
+  for (size_t position = 0; position < value.size();) {
+    size_t length = 0;
+    const uint32_t code_point = DecodeUtf8Sequence(value.substr(position), length);
+    if (code_point == kInvalidCodePoint) {
+      return absl::StrFormat("the value is not well-formed UTF-8 (byte %u)", position);
+    }
+    if (IsNoncharacter(code_point)) {
+      return absl::StrFormat("the value holds the noncharacter U+%04X (byte %u)", code_point,
+                             position);
+    }
+    position += length;
+  }
+  return "the value is refused";
+}
+
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
                   std::string& error) {
-  if (!IsValidChannelInfo(value)) {
-    error = "the value must be 1 to 4096 bytes of well-formed UTF-8 without noncharacters";
-    return false;
-  }
+  error = ChannelInfoProblem(value);
+  if (!error.empty()) return false;
   if (form == RecordForm::kTrailer) {
     if (value.back() == '\0') {
       error = "a trailer record cannot carry a value whose last byte is 0x00";
       return false;
     }
-    const uint32_t length = static_cast<uint32_t>(value.size());
     record.assign(kTrailerMarker);
-    for (int i = 0; i < 4; ++i) record.push_back(static_cast<char>(length >> (8 * i)));
+    AppendLe32(record, static_cast<uint32_t>(value.size()));
     record.append(value);
     return true;
   }
-  const std::string closing = std::string(":") + std::string(kTagName);
+  const std::string closing = ":" + std::string(kTagName);
   if (value.find(closing) != std::string_view::npos) {
     error = "a delimited record cannot carry a value that holds \"" + closing + "\"";
     return false;
@@ -55,14 +68,51 @@ bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
   return true;
 }
 
+bool StampEdit::ReadStamped(uint64_t offset, MutableByteSpan into,
+                            const ReadAtAttributionFile::ReadAt& read_source) const {
+  if (offset > stamped_size() || into.size() > stamped_size() - offset) return false;
+  const uint64_t end = offset + into.size();
+  if (offset < table_offset) {
+    const MutableByteSpan head = into.first(std::min(end, table_offset) - offset);
+    if (!read_source(offset, head)) return false;
+    Overlay(offset, head, directory_size_offset, directory_size);
+    if (checksum) Overlay(offset, head, checksum_offset, *checksum);
+  }
+  if (end > table_offset) {
+    const uint64_t from = std::max(offset, table_offset);
+    std::copy(table.begin() + static_cast<ptrdiff_t>(from - table_offset),
+              table.begin() + static_cast<ptrdiff_t>(end - table_offset),
+              into.begin() + static_cast<ptrdiff_t>(from - offset));
+  }
+  return true;
+}
+
+std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
+  const auto bytes_of = [](uint32_t value) {
+    std::vector<uint8_t> bytes(4);
+    WriteLe32(bytes, 0, value);
+    return bytes;
+  };
+  const uint64_t content = entry_offset + kCertificateEntryHeaderSize;
+  std::vector<Write> writes = {
+      {table_offset + content,
+       std::vector<uint8_t>(table.begin() + static_cast<ptrdiff_t>(content), table.end())},
+      {table_offset + entry_offset, bytes_of(*ReadLe32(table, entry_offset))},
+      {directory_size_offset, bytes_of(directory_size)},
+  };
+  if (checksum) writes.push_back({checksum_offset, bytes_of(*checksum)});
+  return writes;
+}
+
 bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offset,
                             std::string& error) {
-  const std::optional<PeLayout> layout = ParsePeLayout(headers);
-  if (!layout) {
-    error = "not a PE image (or an unsupported optional header)";
+  PeLayout layout;
+  const PeHeaderCheck check = CheckPeHeaders(headers, layout);
+  if (check != PeHeaderCheck::kPassed) {
+    error = std::string("not a PE image: ") + DescribePeHeaderCheck(check);
     return false;
   }
-  const CertificateDirectory& directory = layout->directory;
+  const CertificateDirectory& directory = layout.directory;
   if (directory.cert_rva == 0 || directory.cert_size == 0) {
     error = "the image has no certificate table (is it signed?)";
     return false;
@@ -79,17 +129,17 @@ bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::
                StampEdit& edit, std::string& error) {
   uint64_t table_offset = 0;
   if (!CertificateTableOffset(headers, file_size, table_offset, error)) return false;
-  const PeLayout layout = *ParsePeLayout(headers);
+  PeLayout layout;
+  CheckPeHeaders(headers, layout);
   if (table.size() != file_size - table_offset) {
     error = "the certificate table was not read whole";
     return false;
   }
   // Walk to the last entry; each starts 8-byte aligned after the one before.
-  const ByteReader reader(table);
   uint64_t last = 0;
   for (uint64_t offset = 0;;) {
-    const std::optional<uint32_t> length = reader.U32(offset);
-    if (!length || *length < kEntryHeader || !reader.Contains(offset, *length)) {
+    const std::optional<uint32_t> length = ReadLe32(table, offset);
+    if (!length || *length < kCertificateEntryHeaderSize || !Contains(table, offset, *length)) {
       error = "the certificate table holds a malformed WIN_CERTIFICATE entry";
       return false;
     }
@@ -97,29 +147,37 @@ bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::
     offset += AlignTo8(*length);
     if (offset >= table.size()) break;
   }
-  const uint32_t last_length = *reader.U32(last);
-  uint64_t signature_length = 0;
-  if (!DerElementLength(table.subspan(last + kEntryHeader, last_length - kEntryHeader),
-                        signature_length)) {
-    error = "the last certificate entry does not start with a DER element";
+  // Only an Authenticode signature is stamped: revision 2.0, PKCS#7 signed
+  // data, a DER SEQUENCE that fits its entry.
+  const ByteSpan entry = table.subspan(last, *ReadLe32(table, last));
+  const std::optional<DerElement> signature =
+      ReadDerElement(entry.subspan(kCertificateEntryHeaderSize));
+  if (ReadLe16(entry, kCertificateRevisionField) != kCertificateRevision2 ||
+      ReadLe16(entry, kCertificateTypeField) != kCertificateTypePkcsSignedData || !signature ||
+      signature->tag != kDerSequence) {
+    error = "the last certificate entry is not an Authenticode signature";
     return false;
   }
   // Header, signature, record, zeros: whatever followed the signature (an
   // earlier record) is replaced.
-  const uint64_t entry_length = AlignTo8(kEntryHeader + signature_length + record.size());
+  const uint64_t kept = last + kCertificateEntryHeaderSize + signature->length;
+  const uint64_t entry_length =
+      AlignTo8(kCertificateEntryHeaderSize + signature->length + record.size());
   const uint64_t new_table_size = last + entry_length;
   if (new_table_size > 0xFFFFFFFFu) {
     error = "the certificate table would grow past 4 GiB";
     return false;
   }
   edit.table_offset = table_offset;
-  edit.table.assign(table.begin(), table.begin() + last + kEntryHeader + signature_length);
+  edit.table.assign(table.begin(), table.begin() + static_cast<ptrdiff_t>(kept));
   edit.table.insert(edit.table.end(), record.begin(), record.end());
   edit.table.resize(new_table_size, 0);
-  Put32(edit.table, last, static_cast<uint32_t>(entry_length));
+  WriteLe32(edit.table, last, static_cast<uint32_t>(entry_length));
+  edit.entry_offset = last;
   edit.directory_size_offset = layout.certificate_entry_offset + 4;
   edit.directory_size = static_cast<uint32_t>(new_table_size);
   edit.checksum_offset = layout.checksum_offset;
+  edit.checksum.reset();
   return true;
 }
 

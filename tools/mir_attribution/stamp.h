@@ -5,46 +5,78 @@
 // signature's hash covers neither the certificate table nor that directory
 // entry (nor the checksum), so nothing it covers changes.
 //
-// Only the headers and the certificate table are read and rewritten, so a
-// launcher of any size is stamped in place by rewriting its tail.
+// A stamp is planned first (StampEdit), from the headers and the table
+// alone: a launcher of any size is stamped without being read whole. The
+// plan can then be read as the stamped file would be, before anything is
+// written, to run the launcher's own search over it.
 #ifndef TOOLS_MIR_ATTRIBUTION_STAMP_H_
 #define TOOLS_MIR_ATTRIBUTION_STAMP_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "mir_installer_win/installer/channel_info.h"
+#include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/binary_format.h"
 
 enum class RecordForm { kTrailer, kDelimited };
 
-// The record's bytes, or an error text when `value` cannot be carried in `form`.
+// Why the launcher would refuse `value` (too long, not UTF-8, ...), or empty
+// when it would store it.
+std::string ChannelInfoProblem(std::string_view value);
+
+// The record's bytes for `value` in `form`; false with the reason when the
+// value cannot be carried in that form.
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
                   std::string& error);
 
-// What to write back: the file is cut at `table_offset` and `table` follows;
-// `directory_size` goes into DataDirectory[4].Size at `directory_size_offset`.
+// What stamping changes: the file is cut at `table_offset` and `table`
+// follows, DataDirectory[4].Size becomes `directory_size`, and the checksum
+// is rewritten when one is given.
 struct StampEdit {
   uint64_t table_offset = 0;
-  std::vector<uint8_t> table;
+  std::vector<uint8_t> table;  // the whole new certificate table
+  uint64_t entry_offset = 0;   // in `table`: the last entry, the one that carries the record
   uint64_t directory_size_offset = 0;
   uint32_t directory_size = 0;
   uint64_t checksum_offset = 0;
+  std::optional<uint32_t> checksum;
+
+  uint64_t stamped_size() const { return table_offset + table.size(); }
+
+  // Fills `into` with the stamped file's bytes from `offset`; `read_source`
+  // gives the bytes of the file as it is. False when a read fails or the
+  // range runs past the end.
+  bool ReadStamped(uint64_t offset, MutableByteSpan into,
+                   const ReadAtAttributionFile::ReadAt& read_source) const;
+
+  // The writes that turn the file into the stamped one where it lies, in
+  // order: the record first, the two length fields (and the checksum) last,
+  // so that an interrupted stamp leaves the old lengths in place. The file
+  // is then cut to stamped_size().
+  struct Write {
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Write> InPlaceWrites() const;
 };
+
+// Where the certificate table starts, from the file's first bytes; false with
+// the reason when the file is not a PE image, is not signed, or bytes follow
+// the table.
+bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offset,
+                            std::string& error);
 
 // Plans the stamp from the file's first bytes (`headers`, at least up to the
 // end of the optional header), its size and its certificate table (the
-// bytes from DataDirectory[4].VirtualAddress to the end). A record already
-// in the last entry is replaced. Returns false with an error text when the
-// file is not a PE image, has no certificate table, or the table does not
-// end the file.
+// bytes from DataDirectory[4].VirtualAddress to the end). A record already in
+// the last entry is replaced. Refuses, with the reason, a file whose last
+// entry is not an Authenticode signature (revision 2.0, PKCS#7 signed data,
+// a DER SEQUENCE that fits the entry).
 bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::string& record,
                StampEdit& edit, std::string& error);
-
-// Where the certificate table starts, from the headers; false with an error.
-bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offset,
-                            std::string& error);
 
 // The PE checksum of a whole image whose checksum field is at `checksum_offset`.
 class PeChecksum {

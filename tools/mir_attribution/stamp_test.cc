@@ -1,33 +1,49 @@
 #include "tools/mir_attribution/stamp.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "mir_installer_win/installer/attribution_locator.h"
+#include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
 #include "testing/synthetic_pe_image.h"
 
 namespace {
 
-std::vector<uint8_t> Stamped(std::vector<uint8_t> image, std::string_view value, RecordForm form,
-                             std::string* error = nullptr) {
-  std::string record, reason;
+ReadAtAttributionFile::ReadAt ReadFrom(const std::vector<uint8_t>& image) {
+  return [&image](uint64_t offset, MutableByteSpan into) {
+    if (!Contains(image, offset, into.size())) return false;
+    std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
+    return true;
+  };
+}
+
+bool Plan(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
+          StampEdit& edit, std::string& error) {
+  std::string record;
+  const uint64_t table_offset = *ReadLe32(image, 0x128);
+  return EncodeRecord(value, form, record, error) &&
+         PlanStamp(image, image.size(), ByteSpan(image).subspan(table_offset), record, edit,
+                   error);
+}
+
+// The stamped image as a copy would hold it, or nothing with the reason.
+std::vector<uint8_t> Stamped(const std::vector<uint8_t>& image, std::string_view value,
+                             RecordForm form, std::string* error = nullptr) {
   StampEdit edit;
-  const ByteSpan table = ByteSpan(image).subspan(0x200);
-  if (!EncodeRecord(value, form, record, reason) ||
-      !PlanStamp(image, image.size(), table, record, edit, reason)) {
+  std::string reason;
+  if (!Plan(image, value, form, edit, reason)) {
     if (error) *error = reason;
     return {};
   }
-  image.resize(edit.table_offset);
-  image.insert(image.end(), edit.table.begin(), edit.table.end());
-  for (int i = 0; i < 4; ++i) {
-    image[edit.directory_size_offset + i] = static_cast<uint8_t>(edit.directory_size >> (8 * i));
-  }
-  return image;
+  std::vector<uint8_t> stamped(edit.stamped_size());
+  EXPECT_TRUE(edit.ReadStamped(0, stamped, ReadFrom(image)));
+  return stamped;
 }
 
-uint32_t U32At(const std::vector<uint8_t>& bytes, size_t offset) {
-  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
-         static_cast<uint32_t>(bytes[offset + 3]) << 24;
+std::string LauncherReads(const std::vector<uint8_t>& image) {
+  ReadAtAttributionFile file = MemoryAttributionFile(image);
+  return FindAttributionInFile(file);
 }
 
 TEST(StampTest, EncodesBothForms) {
@@ -38,19 +54,38 @@ TEST(StampTest, EncodesBothForms) {
   EXPECT_EQ(record, "CHANNEL_INFO:src=web:CHANNEL_INFO");
 }
 
+TEST(StampTest, NamesWhyTheLauncherWouldRefuseAValue) {
+  const struct {
+    std::string value;
+    std::string problem;
+  } cases[] = {
+      {"src=web", ""},
+      {std::string("a\0b", 3), ""},
+      {"", "the value is empty"},
+      {std::string(4097, 'a'), "the value is 4097 bytes long; at most 4096 are stored"},
+      {"bad\xFF", "the value is not well-formed UTF-8 (byte 3)"},
+      {"a\x80" "b", "the value is not well-formed UTF-8 (byte 1)"},
+      {"x\xED\xA0\x80", "the value is not well-formed UTF-8 (byte 1)"},
+      {"ok\xEF\xBF\xBE", "the value holds the noncharacter U+FFFE (byte 2)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.value.substr(0, 16)));
+    EXPECT_EQ(ChannelInfoProblem(c.value), c.problem);
+    std::string record, error;
+    EXPECT_EQ(EncodeRecord(c.value, RecordForm::kDelimited, record, error), c.problem.empty());
+    EXPECT_EQ(error, c.problem);
+  }
+}
+
 TEST(StampTest, RefusesValuesAFormCannotCarry) {
   const struct {
     std::string value;
     RecordForm form;
-  } cases[] = {{"", RecordForm::kTrailer},
-               {std::string(4097, 'a'), RecordForm::kDelimited},
-               {"\xFF", RecordForm::kTrailer},
-               {"\xEF\xBF\xBE", RecordForm::kDelimited},
-               {std::string("ends in NUL\0", 12), RecordForm::kTrailer},
+  } cases[] = {{std::string("ends in NUL\0", 12), RecordForm::kTrailer},
                {"a:CHANNEL_INFOb", RecordForm::kDelimited}};
   for (const auto& c : cases) {
     std::string record, error;
-    EXPECT_FALSE(EncodeRecord(c.value, c.form, record, error)) << c.value.substr(0, 16);
+    EXPECT_FALSE(EncodeRecord(c.value, c.form, record, error)) << c.value;
     EXPECT_FALSE(error.empty());
   }
   std::string record, error;
@@ -63,16 +98,14 @@ TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
         Stamped(BaseSyntheticImage().bytes, "source=newsletter", form);
     ASSERT_FALSE(image.empty());
     EXPECT_EQ(image.size() % 8, 0u);
-    const uint32_t entry_length = U32At(image, 0x200);
+    const uint32_t entry_length = *ReadLe32(image, 0x200);
     EXPECT_EQ(entry_length, image.size() - 0x200);
-    EXPECT_EQ(U32At(image, 0x12C), entry_length);  // DataDirectory[4].Size
+    EXPECT_EQ(*ReadLe32(image, 0x12C), entry_length);  // DataDirectory[4].Size
     // The signature (the DER element) is kept byte for byte.
     EXPECT_EQ(std::vector<uint8_t>(image.begin() + 0x208, image.begin() + 0x20D),
               (std::vector<uint8_t>{0x30, 0x03, 0x02, 0x01, 0x01}));
-    // The launcher's search finds it in the tail and in the table.
-    std::string tail = FindChannelInfoTrailer(image);
-    if (tail.empty()) tail = FindChannelInfoDelimited(image);
-    EXPECT_EQ(tail, "source=newsletter");
+    // The launcher finds it in the tail and in the table.
+    EXPECT_EQ(LauncherReads(image), "source=newsletter");
     EXPECT_EQ(FindChannelInfoInPeImage(image), "source=newsletter");
   }
 }
@@ -84,7 +117,7 @@ TEST(StampTest, RestampingReplacesTheRecord) {
   const std::string text(image.begin(), image.end());
   EXPECT_EQ(text.find("first"), std::string::npos);
   EXPECT_EQ(text.find("CHANNEL_INFO"), std::string::npos);
-  EXPECT_EQ(FindChannelInfoTrailer(image), "second");
+  EXPECT_EQ(LauncherReads(image), "second");
 }
 
 TEST(StampTest, StampsTheLastOfSeveralEntries) {
@@ -95,8 +128,8 @@ TEST(StampTest, StampsTheLastOfSeveralEntries) {
   two.PadTo(0x248);
   const std::vector<uint8_t> image = Stamped(two.bytes, "later", RecordForm::kTrailer);
   ASSERT_FALSE(image.empty());
-  EXPECT_EQ(U32At(image, 0x200), 0x25u);  // the first entry is left alone
-  EXPECT_EQ(U32At(image, 0x12C), image.size() - 0x200);
+  EXPECT_EQ(*ReadLe32(image, 0x200), 0x25u);  // the first entry is left alone
+  EXPECT_EQ(*ReadLe32(image, 0x12C), image.size() - 0x200);
   EXPECT_EQ(FindChannelInfoInPeImage(image), "later");
 }
 
@@ -106,11 +139,21 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
     void (*change)(SyntheticImage&);
     const char* error;
   } cases[] = {
-      {"not a PE image", [](SyntheticImage& i) { i.Put(0, "ZM"); }, "not a PE image"},
+      {"not a PE image", [](SyntheticImage& i) { i.Put(0, "ZM"); }, "not a PE image: no MZ"},
+      {"a PE32+ header too short",
+       [](SyntheticImage& i) { i.Put16(0x94, 0x90); },
+       "not a PE image: the optional header has no certificate-table entry"},
       {"unsigned", [](SyntheticImage& i) { i.Put32(0x12C, 0); }, "no certificate table"},
       {"bytes after the table", [](SyntheticImage& i) { i.Append("XYZ"); }, "does not end"},
       {"entry too short", [](SyntheticImage& i) { i.Put32(0x200, 4); }, "malformed"},
-      {"no DER element", [](SyntheticImage& i) { i.Put(0x209, "\x7F"); }, "DER"},
+      {"another revision", [](SyntheticImage& i) { i.Put16(0x204, 0x0100); },
+       "not an Authenticode signature"},
+      {"another certificate type", [](SyntheticImage& i) { i.Put16(0x206, 0x0001); },
+       "not an Authenticode signature"},
+      {"not a SEQUENCE", [](SyntheticImage& i) { i.Put(0x208, "\x31"); },
+       "not an Authenticode signature"},
+      {"a DER length past the entry", [](SyntheticImage& i) { i.Put(0x209, "\x7F"); },
+       "not an Authenticode signature"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,8 +161,70 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
     c.change(image);
     std::string error;
     EXPECT_TRUE(Stamped(image.bytes, "v", RecordForm::kTrailer, &error).empty());
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_THAT(error, ::testing::HasSubstr(c.error));
   }
+}
+
+// A marker inside the value ends up as the last marker of the file: the
+// launcher examines that one, finds the lengths wrong, and stores nothing.
+// The tool reads the planned file back the launcher's way and sees it.
+TEST(StampTest, ReadingBackCatchesAValueTheLauncherWouldNotFind) {
+  const std::vector<uint8_t> image =
+      Stamped(BaseSyntheticImage().bytes, "xMIRBCH01abcdz", RecordForm::kTrailer);
+  ASSERT_FALSE(image.empty());
+  EXPECT_EQ(LauncherReads(image), "");
+}
+
+TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
+  for (const char* previous : {"", "a much longer earlier value that the new one replaces"}) {
+    SCOPED_TRACE(previous);
+    std::vector<uint8_t> image = BaseSyntheticImage().bytes;
+    if (*previous) image = Stamped(image, previous, RecordForm::kDelimited);
+    StampEdit edit;
+    std::string error;
+    ASSERT_TRUE(Plan(image, "new", RecordForm::kTrailer, edit, error)) << error;
+    edit.checksum = 0x12345678;
+    std::vector<uint8_t> copy(edit.stamped_size());
+    ASSERT_TRUE(edit.ReadStamped(0, copy, ReadFrom(image)));
+    std::vector<uint8_t> in_place = image;
+    const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
+    for (const StampEdit::Write& write : writes) {
+      in_place.resize(std::max<size_t>(in_place.size(), write.offset + write.bytes.size()));
+      std::copy(write.bytes.begin(), write.bytes.end(), in_place.begin() + write.offset);
+    }
+    in_place.resize(edit.stamped_size());
+    EXPECT_EQ(in_place, copy);
+    EXPECT_EQ(*ReadLe32(copy, 0xD8), 0x12345678u);
+    // The record goes first; the entry's length, the directory's and the
+    // checksum after it.
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[0].offset, 0x208u);
+    EXPECT_EQ(writes[1].offset, 0x200u);
+    EXPECT_EQ(writes[2].offset, 0x12Cu);
+    EXPECT_EQ(writes[3].offset, 0xD8u);
+  }
+}
+
+TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {
+  const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
+  StampEdit edit;
+  std::string error;
+  ASSERT_TRUE(Plan(image, "pieces", RecordForm::kTrailer, edit, error));
+  edit.checksum = 0xAABBCCDD;
+  std::vector<uint8_t> whole(edit.stamped_size());
+  ASSERT_TRUE(edit.ReadStamped(0, whole, ReadFrom(image)));
+  for (size_t piece : {1u, 3u, 7u, 64u}) {
+    SCOPED_TRACE(piece);
+    std::vector<uint8_t> pieced;
+    for (uint64_t offset = 0; offset < edit.stamped_size(); offset += piece) {
+      std::vector<uint8_t> part(std::min<uint64_t>(piece, edit.stamped_size() - offset));
+      ASSERT_TRUE(edit.ReadStamped(offset, part, ReadFrom(image)));
+      pieced.insert(pieced.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(pieced, whole);
+  }
+  std::vector<uint8_t> past_the_end(2);
+  EXPECT_FALSE(edit.ReadStamped(edit.stamped_size() - 1, past_the_end, ReadFrom(image)));
 }
 
 TEST(StampTest, PeChecksum) {

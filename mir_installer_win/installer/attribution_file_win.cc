@@ -1,0 +1,51 @@
+#include <windows.h>
+
+#include "base/win/scoped_handle.h"
+#include "mir_installer_win/installer/attribution_file.h"
+
+namespace {
+
+class WindowsAttributionFile : public AttributionFile {
+ public:
+  explicit WindowsAttributionFile(ScopedHandle file) : file_(std::move(file)) {}
+
+  bool Size(int64_t& size, uint32_t& error) override {
+    LARGE_INTEGER file_size;
+    if (!::GetFileSizeEx(file_.Get(), &file_size)) return Failed(error);
+    size = file_size.QuadPart;
+    return true;
+  }
+  bool SeekFromStart(int64_t offset, uint32_t& error) override {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return ::SetFilePointerEx(file_.Get(), distance, nullptr, FILE_BEGIN) || Failed(error);
+  }
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t& read) override {
+    DWORD count = 0;
+    const BOOL ok = ::ReadFile(file_.Get(), buffer, size, &count, nullptr);
+    read = count;
+    return ok;
+  }
+  void Close() override { file_.Close(); }
+
+ private:
+  static bool Failed(uint32_t& error) {
+    error = ::GetLastError();
+    return false;
+  }
+
+  ScopedHandle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path,
+                                                     uint32_t& error) {
+  ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    error = ::GetLastError();
+    return nullptr;
+  }
+  return std::make_unique<WindowsAttributionFile>(std::move(file));
+}

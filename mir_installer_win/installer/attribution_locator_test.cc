@@ -1,0 +1,103 @@
+// The locator's file stage against a file that fails where it is told to.
+#include "mir_installer_win/installer/attribution_locator.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "testing/expected_log_line.h"
+#include "testing/log_capture.h"
+
+namespace {
+
+// A file of `size` bytes (zeros, with `content` at `content_at`) whose
+// operations fail, or read short, as a case asks.
+class FakeFile : public AttributionFile {
+ public:
+  struct Faults {
+    bool size_fails = false;
+    int failing_seek = -1;         // the first seek is 0
+    int failing_read = -1;         // the first read is 0
+    int short_read = -1;           // that read returns half of what was asked
+    bool read_returns_nothing = false;
+  };
+  FakeFile(uint64_t size, std::string_view content, uint64_t content_at, Faults faults)
+      : bytes_(size), faults_(faults) {
+    std::copy(content.begin(), content.end(), bytes_.begin() + content_at);
+  }
+
+  bool Size(int64_t& size, uint32_t& error) override {
+    if (faults_.size_fails) return Fail(6, error);
+    size = static_cast<int64_t>(bytes_.size());
+    return true;
+  }
+  bool SeekFromStart(int64_t offset, uint32_t& error) override {
+    if (seeks_++ == faults_.failing_seek) return Fail(131, error);
+    position_ = static_cast<uint64_t>(offset);
+    return true;
+  }
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t& read) override {
+    const int call = reads_++;
+    if (call == faults_.failing_read) return false;
+    uint64_t count = std::min<uint64_t>(size, bytes_.size() - position_);
+    if (call == faults_.short_read) count /= 2;
+    if (faults_.read_returns_nothing) count = 0;
+    std::copy_n(bytes_.begin() + position_, count, buffer);
+    position_ += count;
+    read = static_cast<uint32_t>(count);
+    return true;
+  }
+  void Close() override {}
+
+ private:
+  static bool Fail(uint32_t code, uint32_t& error) {
+    error = code;
+    return false;
+  }
+
+  std::vector<uint8_t> bytes_;
+  Faults faults_;
+  uint64_t position_ = 0;
+  int seeks_ = 0;
+  int reads_ = 0;
+};
+
+constexpr uint64_t kTwoMebibytes = 2 * 1048576;
+
+TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
+  const std::string record = "CHANNEL_INFO:d=1:CHANNEL_INFO";
+  const struct {
+    const char* name;
+    uint64_t size;
+    uint64_t record_at;
+    FakeFile::Faults faults;
+    std::string value;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"the size cannot be read", 4096, 0, {.size_fails = true}, "",
+       {AttributionLine(504, "GetFileSizeEx failed: 6", "ERROR")}},
+      {"the tail cannot be reached", 4096, 0, {.failing_seek = 0}, "",
+       {AttributionLine(525, "SetFilePointerEx (tail) failed: 131", "ERROR")}},
+      {"the tail cannot be read", 4096, 0, {.failing_read = 0}, "",
+       {AttributionLine(536, "ReadFile (tail window) failed", "ERROR")}},
+      {"the tail reads nothing", 4096, 0, {.read_returns_nothing = true}, "",
+       {AttributionLine(536, "ReadFile (tail window) failed", "ERROR")}},
+      {"a short tail read is accepted", 4096, 100, {.short_read = 0}, "d=1",
+       {AttributionLine(545, "CHANNEL_INFO from file tail window (2048 bytes, same idea as "
+                             "4f51b96/8656c3c2)")}},
+      {"the start cannot be reached after a miss", kTwoMebibytes, 0, {.failing_seek = 1}, "",
+       {AttributionLine(566, "SetFilePointerEx (BOF) failed: 131", "ERROR")}},
+      {"the whole image cannot be read", kTwoMebibytes, 0, {.failing_read = 1}, "",
+       {AttributionLine(577, "ReadFile (full image) failed", "ERROR")}},
+      {"the whole image reads short", kTwoMebibytes, 0, {.short_read = 1}, "",
+       {AttributionLine(577, "ReadFile (full image) failed", "ERROR")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFile file(c.size, record, c.record_at, c.faults);
+    ScopedLogCapture capture;
+    EXPECT_EQ(FindAttributionInFile(file), c.value);
+    EXPECT_EQ(capture.Bodies(), c.lines);
+  }
+}
+
+}  // namespace
