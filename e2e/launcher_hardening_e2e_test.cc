@@ -157,13 +157,12 @@ TEST_F(LauncherTest, InstallerCannotBeSwappedBeforeItIsStarted) {
 std::vector<HANDLE> HandlesToProcess(HANDLE process, DWORD target_id) {
   std::vector<HANDLE> found;
   for (uintptr_t value = 4; value < 0x4000; value += 4) {
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
-      continue;
+    ScopedHandle copy;
+    if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(),
+                        copy.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS) &&
+        GetProcessId(copy.Get()) == target_id) {
+      found.push_back(reinterpret_cast<HANDLE>(value));
     }
-    ScopedHandle owner(copy);
-    if (GetProcessId(copy) == target_id) found.push_back(reinterpret_cast<HANDLE>(value));
   }
   return found;
 }
@@ -184,10 +183,9 @@ TEST_F(LauncherTest, FailedWaitIsAFailureAndKeepsTheWorkDirectory) {
   ASSERT_TRUE(launcher.IsValid());
   const std::vector<HANDLE> handles = HandlesToProcess(launcher.Get(), child_id);
   ASSERT_EQ(handles.size(), 1u);
-  HANDLE moved = nullptr;  // taken out of the launcher, closed here
-  ASSERT_TRUE(DuplicateHandle(launcher.Get(), handles[0], GetCurrentProcess(), &moved, 0, FALSE,
-                              DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
-  CloseHandle(moved);
+  ScopedHandle moved;  // taken out of the launcher, closed here
+  ASSERT_TRUE(DuplicateHandle(launcher.Get(), handles[0], GetCurrentProcess(), moved.Receive(), 0,
+                              FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
 
   const LauncherRun run = Collect(WaitWatchingBoxes(process.Get(), kCaption, 60000));
   EXPECT_EQ(run.exit_code, 1u);

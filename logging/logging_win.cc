@@ -12,7 +12,7 @@ namespace logging {
 
 bool LogFileTraits::IsHeld(Handle file) { return KernelHandleTraits::IsHeld(file); }
 
-void LogFileTraits::Close(Handle file) { ::CloseHandle(file); }
+void LogFileTraits::Close(Handle file) { KernelHandleTraits::Close(file); }
 
 namespace platform {
 

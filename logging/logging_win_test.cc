@@ -222,9 +222,10 @@ TEST(LoggingWinTest, ErrorsSurviveAStatementWhoseOwnLoggingFails) {
 // A pipe that takes nothing more and does not block: each write succeeds
 // having written 0 bytes.
 TEST(LoggingWinTest, StandardErrorThatTakesNothingDoesNotHoldTheStatement) {
-  HANDLE read_raw = nullptr, write_raw = nullptr;
-  ASSERT_TRUE(CreatePipe(&read_raw, &write_raw, nullptr, 4096));
-  ScopedHandle read_end(read_raw);
+  // The write end goes to the run-time library's descriptor, which owns it.
+  ScopedHandle read_end;
+  HANDLE write_raw = nullptr;
+  ASSERT_TRUE(CreatePipe(read_end.Receive(), &write_raw, nullptr, 4096));
   DWORD mode = PIPE_NOWAIT;
   ASSERT_TRUE(SetNamedPipeHandleState(write_raw, &mode, nullptr, nullptr));
   const std::string block(4096, 'x');

@@ -1,6 +1,7 @@
 #include "registry/registry_key_win.h"
 
 #include <cwchar>
+#include <utility>
 
 namespace {
 
@@ -22,19 +23,20 @@ RegistryKey::RegistryKey(HKEY root, const wchar_t* path, REGSAM access) {
   }
 }
 
+// Both keep the key held before unless the new one could be had.
 LONG RegistryKey::CreateKey(HKEY root, const wchar_t* path, REGSAM access) {
-  HKEY key = nullptr;
+  ScopedRegistryHandle key;
   DWORD disposition = 0;
   const LONG result = ::RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                                        nullptr, &key, &disposition);
-  if (result == ERROR_SUCCESS) key_.Reset(key);
+                                        nullptr, key.Receive(), &disposition);
+  if (result == ERROR_SUCCESS) key_ = std::move(key);
   return result;
 }
 
 LONG RegistryKey::OpenKey(HKEY root, const wchar_t* path, REGSAM access) {
-  HKEY key = nullptr;
-  const LONG result = ::RegOpenKeyExW(root, path, 0, access, &key);
-  if (result == ERROR_SUCCESS) key_.Reset(key);
+  ScopedRegistryHandle key;
+  const LONG result = ::RegOpenKeyExW(root, path, 0, access, key.Receive());
+  if (result == ERROR_SUCCESS) key_ = std::move(key);
   return result;
 }
 

@@ -97,13 +97,10 @@ TEST_F(LaunchTest, EnvironmentChangesAreSeenByTheChild) {
 
 TEST_F(LaunchTest, StandardOutputThroughAPipeAndAnInheritedHandle) {
   SECURITY_ATTRIBUTES no_inherit = {sizeof(no_inherit), nullptr, FALSE};
-  HANDLE read_raw = nullptr, write_raw = nullptr;
-  ASSERT_TRUE(CreatePipe(&read_raw, &write_raw, &no_inherit, 0));
-  ScopedHandle read_end(read_raw), write_end(write_raw);
-  HANDLE error_raw = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), write_raw, GetCurrentProcess(), &error_raw, 0,
-                              FALSE, DUPLICATE_SAME_ACCESS));
-  ScopedHandle error_end(error_raw);
+  ScopedHandle read_end, write_end, error_end;
+  ASSERT_TRUE(CreatePipe(read_end.Receive(), write_end.Receive(), &no_inherit, 0));
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), write_end.Get(), GetCurrentProcess(),
+                              error_end.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS));
   ScopedHandle input(CreateFileW(L"NUL", GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr));
   ScopedHandle side_file(CreateFileW(dir_.Wide(L"side.txt").c_str(), GENERIC_WRITE, 3, nullptr,
                                      CREATE_ALWAYS, 0, nullptr));

@@ -18,7 +18,11 @@ inline constexpr wchar_t kStartFailedText[] =
 // Blocks until the user dismisses the box; the answer is of no interest.
 void ShowErrorBox(const wchar_t* text);
 
-// Lets tests see what the box is asked for, which another process cannot.
+// The one seam for tests: which icon a box shows cannot be told from another
+// process (the icon's handle, and under Wine its bitmaps, belong to the
+// process that shows the box), so a test asks here for the style the box is
+// given. Everything else about the box is checked on the real one, from
+// outside. Null puts MessageBoxW back.
 using MessageBoxFunction = int(WINAPI*)(HWND, const wchar_t*, const wchar_t*, UINT);
 void SetMessageBoxForTesting(MessageBoxFunction function);
 
