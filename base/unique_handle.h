@@ -12,6 +12,8 @@
 
 #include <utility>
 
+namespace base {
+
 struct NoErrorKeeper {};
 
 template <typename Traits, typename ErrorKeeper = NoErrorKeeper>
@@ -60,5 +62,7 @@ class UniqueHandle {
  private:
   Handle handle_ = Traits::Empty();
 };
+
+}  // namespace base
 
 #endif  // BASE_UNIQUE_HANDLE_H_

@@ -6,6 +6,8 @@
 #include "strings/string_util.h"
 #include "strings/utf_string_conversions.h"
 
+namespace command_line {
+
 namespace {
 
 constexpr logging::LogSource kSource{"command_line/command_line"};
@@ -13,11 +15,11 @@ constexpr std::wstring_view kSwitchTerminator = L"--";
 constexpr std::wstring_view kSingleArgument = L"single-argument";
 
 std::wstring_view TrimBoth(std::wstring_view text) {
-  return TrimWideWhitespace(text, TrimPositions::kBoth);
+  return strings::TrimWideWhitespace(text, strings::TrimPositions::kBoth);
 }
 
 void CheckLowerCase(std::string_view name) {
-  if (AsciiToLower(name) != name) {
+  if (strings::AsciiToLower(name) != name) {
     LOG_AT(kSource, 1, FATAL) << "Switch names must be queried in lower case: " << name;
   }
 }
@@ -42,7 +44,7 @@ bool SplitSwitch(std::wstring_view element, std::wstring& name, std::wstring& va
 
 CommandLine::CommandLine() : elements_(1) {}
 
-CommandLine::CommandLine(const PathValue& program) : elements_(1) { SetProgramPath(program); }
+CommandLine::CommandLine(const base::PathValue& program) : elements_(1) { SetProgramPath(program); }
 
 CommandLine CommandLine::FromCommandText(std::wstring_view text) {
   CommandLine command_line;
@@ -65,21 +67,21 @@ void CommandLine::ResetFromArgumentList(const StringVector& list) {
   elements_.assign(1, std::wstring());
   switches_.clear();
   begin_args_ = 1;
-  SetProgramPath(list.empty() ? PathValue() : PathValue(list[0]));
+  SetProgramPath(list.empty() ? base::PathValue() : base::PathValue(list[0]));
   AddSwitchesAndArguments(list, 1);
 }
 
-PathValue CommandLine::ProgramPath() const { return PathValue(elements_[0]); }
+base::PathValue CommandLine::ProgramPath() const { return base::PathValue(elements_[0]); }
 
-void CommandLine::SetProgramPath(const PathValue& path) {
+void CommandLine::SetProgramPath(const base::PathValue& path) {
   elements_[0] = std::wstring(TrimBoth(path.Text()));
 }
 
 void CommandLine::AddSwitch(std::string_view name) { AddSwitchWithValue(name, {}); }
 
 void CommandLine::AddSwitchWithValue(std::string_view name, std::wstring_view value) {
-  const std::string key = AsciiToLower(name);
-  std::wstring element = Utf8ToWide(key);
+  const std::string key = strings::AsciiToLower(name);
+  std::wstring element = strings::Utf8ToWide(key);
   const size_t prefix = SwitchPrefixLength(element);
   switches_[key.substr(prefix)] = std::wstring(value);
   if (prefix == 0) element.insert(0, L"--");
@@ -100,7 +102,7 @@ void CommandLine::AddSwitchesAndArguments(const StringVector& list, size_t first
         TakeRestAsSingleArgument(name);
         return;
       }
-      AddSwitchWithValue(WideToUtf8(name), value);
+      AddSwitchWithValue(strings::WideToUtf8(name), value);
       continue;
     }
     elements_.push_back(element);
@@ -131,11 +133,11 @@ std::wstring CommandLine::SwitchValueWide(std::string_view name) const {
 
 std::string CommandLine::SwitchValueAscii(std::string_view name) const {
   const std::wstring value = SwitchValueWide(name);
-  return IsAsciiText(value) ? WideToUtf8(value) : std::string();
+  return strings::IsAsciiText(value) ? strings::WideToUtf8(value) : std::string();
 }
 
-PathValue CommandLine::SwitchValuePath(std::string_view name) const {
-  return PathValue(SwitchValueWide(name));
+base::PathValue CommandLine::SwitchValuePath(std::string_view name) const {
+  return base::PathValue(SwitchValueWide(name));
 }
 
 CommandLine::StringVector CommandLine::PlainArguments() const {
@@ -191,3 +193,5 @@ std::wstring CommandLine::CommandText() const {
   if (!arguments.empty()) text.append(L" ").append(arguments);
   return text;
 }
+
+}  // namespace command_line

@@ -20,13 +20,15 @@
 
 #include "base/files/file_path.h"
 
+namespace command_line {
+
 class CommandLine {
  public:
   using StringVector = std::vector<std::wstring>;
 
   // An empty program, no switches, no arguments.
   CommandLine();
-  explicit CommandLine(const PathValue& program);
+  explicit CommandLine(const base::PathValue& program);
 
   static CommandLine FromCommandText(std::wstring_view text);
 
@@ -36,8 +38,8 @@ class CommandLine {
   // `list[0]` is the program path; the rest are parsed as switches and arguments.
   void ResetFromArgumentList(const StringVector& list);
 
-  PathValue ProgramPath() const;
-  void SetProgramPath(const PathValue& path);
+  base::PathValue ProgramPath() const;
+  void SetProgramPath(const base::PathValue& path);
 
   void AddSwitch(std::string_view name);
   void AddSwitchWithValue(std::string_view name, std::wstring_view value);
@@ -48,7 +50,7 @@ class CommandLine {
   std::wstring SwitchValueWide(std::string_view name) const;
   // The value when it is all ASCII, else empty.
   std::string SwitchValueAscii(std::string_view name) const;
-  PathValue SwitchValuePath(std::string_view name) const;
+  base::PathValue SwitchValuePath(std::string_view name) const;
 
   // Every element after the program, switches first.
   std::wstring ArgumentsText() const;
@@ -85,5 +87,7 @@ bool SplitSwitch(std::wstring_view element, std::wstring& name, std::wstring& va
 // Splits command text into elements by the rules of CommandLineToArgvW: the
 // system's own function on Windows. `text` must be NUL-terminated.
 CommandLine::StringVector SplitCommandText(const wchar_t* text);
+
+}  // namespace command_line
 
 #endif  // COMMAND_LINE_COMMAND_LINE_H_

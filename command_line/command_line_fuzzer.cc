@@ -23,14 +23,16 @@ bool IsCarriedName(std::wstring_view name) {
 
 bool IsCarriedWord(std::wstring_view element) {
   return !element.empty() && element.find(L'\0') == std::wstring_view::npos &&
-         TrimWideWhitespace(element, TrimPositions::kBoth).size() == element.size();
+         strings::TrimWideWhitespace(element, strings::TrimPositions::kBoth).size() ==
+             element.size();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::wstring text = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
-  CommandLine::StringVector list;
+  const std::wstring text =
+      strings::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
+  command_line::CommandLine::StringVector list;
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == L'\n') {
@@ -38,16 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       start = i + 1;
     }
   }
-  CommandLine command_line;
+  command_line::CommandLine command_line;
   command_line.ResetFromArgumentList(list);
-  const CommandLine reparsed = CommandLine::FromCommandText(command_line.CommandText());
+  const command_line::CommandLine reparsed =
+      command_line::CommandLine::FromCommandText(command_line.CommandText());
   command_line.ArgumentsText();
 
   bool carried = !list.empty() && IsCarriedWord(list[0]) &&
                  list[0].find(L'"') == std::wstring::npos && list[0].back() != L'\\';
   for (size_t i = 1; i < list.size() && carried; ++i) {
     std::wstring name, value;
-    if (SplitSwitch(list[i], name, value)) {
+    if (command_line::SplitSwitch(list[i], name, value)) {
       carried = IsCarriedName(name) && (value.empty() || IsCarriedWord(value));
     } else {
       carried = IsCarriedWord(list[i]) && list[i][0] != L'-' && list[i][0] != L'/';

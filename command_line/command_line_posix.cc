@@ -3,6 +3,8 @@
 // Windows tests check the quoting against the real function.
 #include "command_line/command_line.h"
 
+namespace command_line {
+
 namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
@@ -55,3 +57,5 @@ CommandLine::StringVector SplitCommandText(const wchar_t* text) {
   }
   return elements;
 }
+
+}  // namespace command_line

@@ -5,6 +5,7 @@
 
 #include "strings/utf_string_conversions.h"
 
+namespace command_line {
 namespace {
 
 using ::testing::ElementsAre;
@@ -19,7 +20,7 @@ TEST(CommandLineTest, SwitchNamesAreLowerCasedAndPrefixesKept) {
                {L"prog /silent", L"/silent"},
                {L"prog /silent=0", L"/silent=0"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(WideToUtf8(c.text));
+    SCOPED_TRACE(strings::WideToUtf8(c.text));
     const CommandLine command_line = CommandLine::FromCommandText(c.text);
     EXPECT_TRUE(command_line.IsSwitchPresent("silent"));
     EXPECT_THAT(command_line.elements(), ElementsAre(L"prog", c.element));
@@ -81,13 +82,13 @@ TEST(CommandLineTest, QuoteArgument) {
       {L"a\\\\b c\\\\", L"\"a\\\\b c\\\\\\\\\""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(WideToUtf8(c.text));
+    SCOPED_TRACE(strings::WideToUtf8(c.text));
     EXPECT_EQ(CommandLine::QuoteArgument(c.text), c.quoted);
   }
 }
 
 TEST(CommandLineTest, BuiltCommandQuotesThePathAndValues) {
-  CommandLine command_line(PathValue(L" C:\\Users\\A B\\Temp\\x\\setup.exe "));
+  CommandLine command_line(base::PathValue(L" C:\\Users\\A B\\Temp\\x\\setup.exe "));
   command_line.AddSwitch("silent");
   command_line.AddSwitch("launch-after-install");
   EXPECT_EQ(command_line.CommandText(),
@@ -170,3 +171,4 @@ TEST(CommandLineDeathTest, QueryNameMustBeLowerCase) {
 }
 
 }  // namespace
+}  // namespace command_line

@@ -11,6 +11,7 @@
 #include "command_line/command_line.h"
 #include "strings/utf_string_conversions.h"
 
+namespace command_line {
 namespace {
 
 std::vector<std::wstring> SystemSplit(const std::wstring& text) {
@@ -47,7 +48,7 @@ TEST(CommandLineWinTest, QuotedTextSplitsBackIntoTheSameElements) {
     command_line.ResetFromArgumentList(list);
     command_line.AddSwitchWithValue("value", RandomElement(random));
     const std::wstring text = command_line.CommandText();
-    ASSERT_EQ(SystemSplit(text), command_line.elements()) << WideToUtf8(text);
+    ASSERT_EQ(SystemSplit(text), command_line.elements()) << strings::WideToUtf8(text);
     ASSERT_EQ(CommandLine::FromCommandText(text).elements(), command_line.elements());
   }
 }
@@ -55,10 +56,11 @@ TEST(CommandLineWinTest, QuotedTextSplitsBackIntoTheSameElements) {
 TEST(CommandLineWinTest, ElementsThatDoNotSurvive) {
   // The program is split without escapes, so a quoted path ending in a
   // backslash keeps the doubled backslash; an empty argument disappears.
-  CommandLine command_line(PathValue(L"C:\\dir with blank\\"));
+  CommandLine command_line(base::PathValue(L"C:\\dir with blank\\"));
   command_line.ResetFromArgumentList({L"C:\\dir with blank\\", L"", L"x"});
   EXPECT_EQ(SystemSplit(command_line.CommandText()),
             (std::vector<std::wstring>{L"C:\\dir with blank\\\\", L"x"}));
 }
 
 }  // namespace
+}  // namespace command_line

@@ -3,6 +3,8 @@
 #include "logging/logging.h"
 #include "strings/utf_string_conversions.h"
 
+namespace command_line {
+
 namespace {
 
 // Created once at start-up and never freed; only read afterwards.
@@ -35,6 +37,8 @@ const CommandLine* GetProcessCommandLine() { return g_process_command_line; }
 bool IsProcessCommandLineReady() { return g_process_command_line != nullptr; }
 
 std::wstring AppendCommandConfig(std::wstring typed, std::string_view config) {
-  if (!config.empty()) typed.append(L" ").append(Utf8ToWide(config));
+  if (!config.empty()) typed.append(L" ").append(strings::Utf8ToWide(config));
   return typed;
 }
+
+}  // namespace command_line

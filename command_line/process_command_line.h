@@ -11,6 +11,8 @@
 
 #include "command_line/command_line.h"
 
+namespace command_line {
+
 // Builds the process command line once. False when it already exists.
 bool InitProcessCommandLine();
 // The process command line, or null before InitProcessCommandLine.
@@ -31,5 +33,7 @@ std::wstring ProcessCommandText();
 
 // `typed`, then one blank and `config` as UTF-16 when `config` is not empty.
 std::wstring AppendCommandConfig(std::wstring typed, std::string_view config);
+
+}  // namespace command_line
 
 #endif  // COMMAND_LINE_PROCESS_COMMAND_LINE_H_

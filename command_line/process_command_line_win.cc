@@ -9,6 +9,8 @@
 #include "product/product_details.h"
 #include "strings/string_util.h"
 
+namespace command_line {
+
 namespace {
 
 constexpr logging::LogSource kProcessCommandLineLog{"command_line/process_command_line"};
@@ -18,17 +20,17 @@ constexpr logging::LogSource kProcessCommandLineLog{"command_line/process_comman
 std::wstring ProcessCommandText() { return ::GetCommandLineW(); }
 
 std::string ReadCommandConfig() {
-  const SystemFunction<decltype(&::SHGetFolderPathW)> get_folder(L"shell32.dll",
-                                                                 "SHGetFolderPathW");
+  const base::SystemFunction<decltype(&::SHGetFolderPathW)> get_folder(L"shell32.dll",
+                                                                       "SHGetFolderPathW");
   wchar_t folder[MAX_PATH] = {};
   if (!get_folder ||
       FAILED(get_folder(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) ||
       folder[0] == L'\0') {
     return std::string();
   }
-  const PathValue path = PathValue(folder)
-                             .AppendAsciiComponent(product::kProductPathName8Bit)
-                             .AppendAsciiComponent("mir_command.config");
+  const base::PathValue path = base::PathValue(folder)
+                                   .AppendAsciiComponent(product::kProductPathName8Bit)
+                                   .AppendAsciiComponent("mir_command.config");
   std::string contents;
   if (!base::ReadWholeFileWithLimit(path, &contents, kMaxCommandConfigSize)) {
     // A read stopped by the limit leaves exactly the limit's worth of bytes.
@@ -39,5 +41,7 @@ std::string ReadCommandConfig() {
     }
     return std::string();
   }
-  return std::string(TrimAsciiWhitespace(contents, TrimPositions::kBoth));
+  return std::string(strings::TrimAsciiWhitespace(contents, strings::TrimPositions::kBoth));
 }
+
+}  // namespace command_line

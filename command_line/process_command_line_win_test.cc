@@ -10,7 +10,11 @@
 #include "testing/log_capture.h"
 #include "testing/scoped_command_config_win.h"
 
+namespace command_line {
 namespace {
+
+using test_support::ScopedCommandConfig;
+using test_support::ScopedLogCapture;
 
 using ::testing::ElementsAre;
 
@@ -110,3 +114,4 @@ TEST(ProcessCommandLineDeathTest, InitialisesOnceWithTheConfiguration) {
 }
 
 }  // namespace
+}  // namespace command_line

@@ -4,7 +4,20 @@
 #include "e2e/launcher_fixture.h"
 #include "testing/file_checksum.h"
 
+namespace e2e {
 namespace {
+
+using test_support::AttributionLine;
+using test_support::BoxInfo;
+using test_support::ChecksumFile;
+using test_support::DismissBoxOnce;
+using test_support::FileChecksum;
+using test_support::LauncherLine;
+using test_support::ReadBytes;
+using test_support::ScopedLogCapture;
+using test_support::SiblingProgram;
+using test_support::StartChild;
+using test_support::WriteBytes;
 
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
@@ -17,9 +30,9 @@ TEST_F(LauncherTest, InteractiveFirstInstall) {
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_TRUE(run.boxes.empty());
   ASSERT_FALSE(run.work_directory.empty());
-  const std::string work = WideToUtf8(run.work_directory);
+  const std::string work = strings::WideToUtf8(run.work_directory);
   EXPECT_EQ(std::filesystem::path(run.work_directory).parent_path(), tmp());
-  EXPECT_THAT(WideToUtf8(std::filesystem::path(run.work_directory).filename().wstring()),
+  EXPECT_THAT(strings::WideToUtf8(std::filesystem::path(run.work_directory).filename().wstring()),
               ::testing::MatchesRegex("MirSetup_\\d+_\\d+"));
   const std::string guide = work + "\\MIR_SETUP_GUIDE_EXE_NAME";
   const std::string installer = work + "\\mir_installer_win_temp.exe";
@@ -28,41 +41,42 @@ TEST_F(LauncherTest, InteractiveFirstInstall) {
       "Browser";
   ExpectLog(
       run.log,
-      Concat(
-          {{LauncherLine(329, kBanner), LauncherLine(330, "Setup Launcher Starting"),
-            LauncherLine(331, kBanner), LauncherLine(152, "RunLauncher starting..."),
-            LauncherLine(164, "Silent mode: false"),
-            LauncherLine(174, "About to call IsAlreadyInstalled()..."),
-            LauncherLine(112, "[IsAlreadyInstalled] START"),
-            LauncherLine(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
-            LauncherLine(123, "[IsAlreadyInstalled] Registry key path: " + probe_key),
-            LauncherLine(126, "[IsAlreadyInstalled] Opening registry key..."),
-            LauncherLine(129,
-                     "[IsAlreadyInstalled] Registry key not found (first install), "
-                     "returning false"),
-            LauncherLine(176, "IsAlreadyInstalled() returned: false"),
-            LauncherLine(183, "After installation check, silent mode is now: false"),
-            LauncherLine(184, "User initiated upgrade: false"),
-            LauncherLine(195, "Temp directory created: " + work),
-            LauncherLine(200, "Guide exe path: " + guide),
-            LauncherLine(201, "Real exe path: " + installer)},
-           Extraction(work, 201, "MIR_SETUP_GUIDE_EXE_NAME", ProbeSize()),
-           {LauncherLine(213, "Guide exe extracted successfully")},
-           Extraction(work, 202, "mir_installer_win_temp.exe", ProbeSize()),
-           {LauncherLine(225, "Real installer exe extracted successfully"),
-            LauncherLine(233, "Running setup guide"),
-            AttributionLine(360,
-                        "PE Security directory empty: cert_rva=0 cert_size=0 "
-                        "(unsigned exe or header cleared by repack tool)",
-                        "WARNING"),
-            AttributionLine(479, "No CHANNEL_INFO after PE-buffer attempts; cert_rva=0*"),
-            LauncherLine(264, "[InstallAttribution] No attribution data found in self exe"),
-            LauncherLine(266, "Launch command: \"" + guide + "\""),
-            LauncherLine(272, "Launching process..."), LauncherLine(285, "Process launched with PID: *"),
-            LauncherLine(288, "Process completed with exit code: 0"),
-            LauncherLine(290, "Cleaning up temp directory..."),
-            LauncherLine(292, "Temp directory deleted successfully"),
-            LauncherLine(335, "Setup Launcher Completed with exit code: 0"), LauncherLine(336, kBanner)}}));
+      Concat({{LauncherLine(329, kBanner), LauncherLine(330, "Setup Launcher Starting"),
+               LauncherLine(331, kBanner), LauncherLine(152, "RunLauncher starting..."),
+               LauncherLine(164, "Silent mode: false"),
+               LauncherLine(174, "About to call IsAlreadyInstalled()..."),
+               LauncherLine(112, "[IsAlreadyInstalled] START"),
+               LauncherLine(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
+               LauncherLine(123, "[IsAlreadyInstalled] Registry key path: " + probe_key),
+               LauncherLine(126, "[IsAlreadyInstalled] Opening registry key..."),
+               LauncherLine(129,
+                            "[IsAlreadyInstalled] Registry key not found (first install), "
+                            "returning false"),
+               LauncherLine(176, "IsAlreadyInstalled() returned: false"),
+               LauncherLine(183, "After installation check, silent mode is now: false"),
+               LauncherLine(184, "User initiated upgrade: false"),
+               LauncherLine(195, "Temp directory created: " + work),
+               LauncherLine(200, "Guide exe path: " + guide),
+               LauncherLine(201, "Real exe path: " + installer)},
+              Extraction(work, 201, "MIR_SETUP_GUIDE_EXE_NAME", ProbeSize()),
+              {LauncherLine(213, "Guide exe extracted successfully")},
+              Extraction(work, 202, "mir_installer_win_temp.exe", ProbeSize()),
+              {LauncherLine(225, "Real installer exe extracted successfully"),
+               LauncherLine(233, "Running setup guide"),
+               AttributionLine(360,
+                               "PE Security directory empty: cert_rva=0 cert_size=0 "
+                               "(unsigned exe or header cleared by repack tool)",
+                               "WARNING"),
+               AttributionLine(479, "No CHANNEL_INFO after PE-buffer attempts; cert_rva=0*"),
+               LauncherLine(264, "[InstallAttribution] No attribution data found in self exe"),
+               LauncherLine(266, "Launch command: \"" + guide + "\""),
+               LauncherLine(272, "Launching process..."),
+               LauncherLine(285, "Process launched with PID: *"),
+               LauncherLine(288, "Process completed with exit code: 0"),
+               LauncherLine(290, "Cleaning up temp directory..."),
+               LauncherLine(292, "Temp directory deleted successfully"),
+               LauncherLine(335, "Setup Launcher Completed with exit code: 0"),
+               LauncherLine(336, kBanner)}}));
   // The guide ran, whole, in the work directory, with a normal window.
   EXPECT_EQ(run.report.at("command_line"), "\"" + guide + "\"");
   EXPECT_EQ(run.report.at("current_directory"), work);
@@ -79,14 +93,15 @@ TEST_F(LauncherTest, InteractiveFirstInstall) {
 TEST_F(LauncherTest, SilentSwitchInEverySpelling) {
   Install(L"C:\\Mirelo");  // "silent" skips the probe: installed or not, no upgrade
   for (const wchar_t* spelling : {L"--silent", L"-SILENT", L"/silent=0"}) {
-    SCOPED_TRACE(WideToUtf8(spelling));
+    SCOPED_TRACE(strings::WideToUtf8(spelling));
     LauncherRun run = Run(spelling);
     EXPECT_EQ(run.exit_code, 0u);
     EXPECT_THAT(run.log, Contains(LauncherLine(164, "Silent mode: true")));
     EXPECT_THAT(run.log, Not(Contains(HasSubstr("IsAlreadyInstalled"))));
     EXPECT_THAT(run.log, Contains(LauncherLine(184, "User initiated upgrade: false")));
     EXPECT_THAT(run.log, Contains(LauncherLine(230, "Running real installer with --silent")));
-    const std::string installer = WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
+    const std::string installer =
+        strings::WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
     EXPECT_EQ(run.report["command_line"], "\"" + installer + "\" --silent");
     EXPECT_EQ(run.report["show_window"], "0");
     EXPECT_EQ(run.report["startf_useshowwindow"], "1");
@@ -97,12 +112,14 @@ TEST_F(LauncherTest, InstalledBrowserGetsASilentUpgrade) {
   Install(L"C:\\Users\\Someone\\AppData\\Local\\Mirelo Browser\\Application");
   LauncherRun run = Run(L"");
   EXPECT_EQ(run.exit_code, 0u);
-  const std::string installer = WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
+  const std::string installer =
+      strings::WideToUtf8(run.work_directory) + "\\mir_installer_win_temp.exe";
   EXPECT_EQ(run.report["command_line"], "\"" + installer + "\" --silent --launch-after-install");
   EXPECT_EQ(run.report["show_window"], "0");
   for (const std::string& line :
        {LauncherLine(176, "IsAlreadyInstalled() returned: true"),
-        LauncherLine(178, "Existing installation detected, running silent upgrade (user-initiated)"),
+        LauncherLine(178,
+                     "Existing installation detected, running silent upgrade (user-initiated)"),
         LauncherLine(183, "After installation check, silent mode is now: true"),
         LauncherLine(184, "User initiated upgrade: true"),
         LauncherLine(244, "Appended --launch-after-install for user-initiated upgrade")}) {
@@ -141,7 +158,8 @@ TEST_F(LauncherTest, VerboseSwitchesDoNotChangeTheLog) {
 TEST_F(LauncherTest, ChildExitCodeIsTheLaunchersUnchanged) {
   LauncherRun run = Run(L"", {{L"MIR_PROBE_EXIT_CODE", L"0xC0000005"}});
   EXPECT_EQ(run.exit_code, 0xC0000005u);
-  EXPECT_THAT(run.log, Contains(LauncherLine(288, "Process completed with exit code: -1073741819")));
+  EXPECT_THAT(run.log,
+              Contains(LauncherLine(288, "Process completed with exit code: -1073741819")));
   EXPECT_THAT(run.log,
               Contains(LauncherLine(335, "Setup Launcher Completed with exit code: -1073741819")));
 }
@@ -153,17 +171,18 @@ TEST_F(LauncherTest, AttributionFromANamedSource) {
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(StoredAttribution(), "src=named");
   EXPECT_THAT(run.log, Contains(AttributionLine(545,
-                                            "CHANNEL_INFO from file tail window (43 bytes, "
-                                            "same idea as 4f51b96/8656c3c2)")));
-  EXPECT_THAT(run.log, Contains(AttributionLine(633,
-                                            "Wrote CHANNEL_INFO to registry; key=HKCU\\Software\\"
-                                            "Mirelo Browser\\InstallAttribution value_len=9")));
+                                                "CHANNEL_INFO from file tail window (43 bytes, "
+                                                "same idea as 4f51b96/8656c3c2)")));
+  EXPECT_THAT(run.log,
+              Contains(AttributionLine(633,
+                                       "Wrote CHANNEL_INFO to registry; key=HKCU\\Software\\"
+                                       "Mirelo Browser\\InstallAttribution value_len=9")));
   EXPECT_THAT(run.log, Contains(LauncherLine(262,
-                                         "[InstallAttribution] Attribution written to "
-                                         "registry from launcher")));
+                                             "[InstallAttribution] Attribution written to "
+                                             "registry from launcher")));
   // Nothing of it reaches the child.
   EXPECT_EQ(run.report["command_line"],
-            "\"" + WideToUtf8(run.work_directory) + "\\MIR_SETUP_GUIDE_EXE_NAME\"");
+            "\"" + strings::WideToUtf8(run.work_directory) + "\\MIR_SETUP_GUIDE_EXE_NAME\"");
 }
 
 TEST_F(LauncherTest, NamedSourceWithoutARecordFallsBackToTheLauncher) {
@@ -194,7 +213,7 @@ TEST_F(LauncherTest, RecordInTheLaunchersOwnFile) {
 TEST_F(LauncherTest, UnknownTemporaryDirectoryFailsWithoutALog) {
   const std::wstring too_long = L"C:\\" + std::wstring(329, L'x');
   for (const wchar_t* arguments : {L"", L"--silent"}) {
-    SCOPED_TRACE(WideToUtf8(arguments));
+    SCOPED_TRACE(strings::WideToUtf8(arguments));
     LauncherRun run = Run(arguments, {{L"TMP", too_long}, {L"TEMP", too_long}});
     EXPECT_EQ(run.exit_code, 1u);
     ASSERT_EQ(run.boxes.size(), 1u);
@@ -256,7 +275,7 @@ DWORD StartErrorFor(const std::filesystem::path& directory, const wchar_t* name,
   PROCESS_INFORMATION info = {};
   if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                      &startup, &info)) {
-    ScopedHandle process(info.hProcess), thread(info.hThread);
+    base::ScopedHandle process(info.hProcess), thread(info.hThread);
     TerminateProcess(info.hProcess, 1);
     return 0;
   }
@@ -281,16 +300,15 @@ TEST_F(LauncherTest, PayloadsThatCannotBeExtractedOrStarted) {
   };
   for (const auto& c : cases) {
     for (bool silent : {false, true}) {
-      SCOPED_TRACE(WideToUtf8(c.launcher) + (silent ? " silent" : " interactive"));
+      SCOPED_TRACE(strings::WideToUtf8(c.launcher) + (silent ? " silent" : " interactive"));
       std::string error_text = c.error_text;
       if (c.error_line == 275) {
         // The launch fails with the system's own error for such a file.
-        error_text += std::to_string(
-            StartErrorFor(root_.path(), silent ? L"mir_installer_win_temp.exe"
-                                               : L"MIR_SETUP_GUIDE_EXE_NAME",
-                          not_a_program));
+        error_text += std::to_string(StartErrorFor(
+            root_.path(), silent ? L"mir_installer_win_temp.exe" : L"MIR_SETUP_GUIDE_EXE_NAME",
+            not_a_program));
       }
-      ScopedHandle process = StartChild(
+      base::ScopedHandle process = StartChild(
           L"\"" + SiblingProgram(c.launcher) + L"\"" + (silent ? L" --silent" : L""),
           {{L"TMP", tmp().wstring()}, {L"TEMP", tmp().wstring()}}, cwd().wstring().c_str());
       ASSERT_TRUE(process.IsValid()) << GetLastError();
@@ -332,7 +350,7 @@ TEST_F(LauncherTest, LockedWorkDirectoryIsLeftWithAWarning) {
                               {L"MIR_PROBE_HOLD_MS", L"4000"}});
   EXPECT_EQ(run.exit_code, 7u);
   EXPECT_THAT(run.log, Contains(LauncherLine(294, "Failed to delete temp directory (may be locked)",
-                                         "WARNING")));
+                                             "WARNING")));
   EXPECT_THAT(run.log, Contains(LauncherLine(335, "Setup Launcher Completed with exit code: 7")));
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(run.work_directory) / "held.txt"));
   Sleep(4500);  // let the holder end before the directory is removed
@@ -359,3 +377,4 @@ TEST_F(LauncherTest, EarlierLogIsReplaced) {
 }
 
 }  // namespace
+}  // namespace e2e

@@ -22,6 +22,22 @@
 #include "testing/scoped_registry_key_win.h"
 #include "testing/scoped_temp_dir.h"
 
+namespace e2e {
+
+using test_support::BoxInfo;
+using test_support::EnvironmentOverrides;
+using test_support::LauncherLine;
+using test_support::ReadBytes;
+using test_support::ReadProbeReport;
+using test_support::ScopedCommandConfig;
+using test_support::ScopedLogCapture;
+using test_support::ScopedRegistryTree;
+using test_support::ScopedTempDir;
+using test_support::SiblingProgram;
+using test_support::StartChild;
+using test_support::WaitWatchingBoxes;
+using test_support::WatchedRun;
+
 inline constexpr wchar_t kCaption[] = L"Mirelo Browser Setup";
 inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Mirelo Browser";
@@ -49,8 +65,8 @@ class LauncherTest : public ::testing::Test {
 
   // Starts `program` with its own temporary directory (unless `environment`
   // names one) and the probe's report file; an empty handle on failure.
-  ScopedHandle Start(const std::wstring& program, const std::wstring& arguments,
-                     EnvironmentOverrides environment = {}) {
+  base::ScopedHandle Start(const std::wstring& program, const std::wstring& arguments,
+                           EnvironmentOverrides environment = {}) {
     environment.emplace_back(L"MIR_PROBE_REPORT", report_file().wstring());
     bool tmp_given = false;
     for (const auto& [name, value] : environment) tmp_given = tmp_given || name == L"TMP";
@@ -60,8 +76,9 @@ class LauncherTest : public ::testing::Test {
     }
     const std::wstring command =
         L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
-    ScopedHandle process = StartChild(command, environment, cwd().wstring().c_str());
-    if (!process.IsValid()) ADD_FAILURE() << "the launcher could not be started: " << GetLastError();
+    base::ScopedHandle process = StartChild(command, environment, cwd().wstring().c_str());
+    if (!process.IsValid())
+      ADD_FAILURE() << "the launcher could not be started: " << GetLastError();
     return process;
   }
 
@@ -75,14 +92,15 @@ class LauncherTest : public ::testing::Test {
     run.report = ReadProbeReport(report_file());
     const std::string created = LauncherLine(195, "Temp directory created: ");
     for (const std::string& line : run.log) {
-      if (line.rfind(created, 0) == 0) run.work_directory = Utf8ToWide(line.substr(created.size()));
+      if (line.rfind(created, 0) == 0)
+        run.work_directory = strings::Utf8ToWide(line.substr(created.size()));
     }
     return run;
   }
 
   LauncherRun Run(const std::wstring& program, const std::wstring& arguments,
                   EnvironmentOverrides environment = {}) {
-    ScopedHandle process = Start(program, arguments, std::move(environment));
+    base::ScopedHandle process = Start(program, arguments, std::move(environment));
     if (!process.IsValid()) return LauncherRun();
     return Collect(WaitWatchingBoxes(process.Get(), kCaption, 60000));
   }
@@ -97,7 +115,7 @@ class LauncherTest : public ::testing::Test {
     std::string data;
     DWORD type = 0;
     if (!attribution_.GetRaw(L"CHANNEL_INFO", &data, &type) || type != REG_SZ) return "<none>";
-    return WideToUtf8(
+    return strings::WideToUtf8(
         std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2 - 1));
   }
 
@@ -110,7 +128,8 @@ class LauncherTest : public ::testing::Test {
 };
 
 // Lines that hold a process id are compared up to the id.
-inline void ExpectLog(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
+inline void ExpectLog(const std::vector<std::string>& actual,
+                      const std::vector<std::string>& expected) {
   ASSERT_EQ(actual.size(), expected.size()) << ::testing::PrintToString(actual);
   for (size_t i = 0; i < expected.size(); ++i) {
     if (!expected[i].empty() && expected[i].back() == '*') {
@@ -123,14 +142,16 @@ inline void ExpectLog(const std::vector<std::string>& actual, const std::vector<
 }
 
 inline std::vector<std::string> Extraction(const std::string& work, int id, const std::string& name,
-                                    uint64_t size) {
+                                           uint64_t size) {
   const std::string path = work + "\\" + name;
   return {LauncherLine(48, "Extracting resource " + std::to_string(id) + " to " + path),
           LauncherLine(77, "Resource size: " + std::to_string(size) + " bytes"),
           LauncherLine(89, "Successfully extracted resource to " + path)};
 }
 
-inline uint64_t ProbeSize() { return std::filesystem::file_size(SiblingProgram(L"payload_probe.exe")); }
+inline uint64_t ProbeSize() {
+  return std::filesystem::file_size(SiblingProgram(L"payload_probe.exe"));
+}
 
 inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> all;
@@ -139,5 +160,7 @@ inline std::vector<std::string> Concat(std::initializer_list<std::vector<std::st
 }
 
 inline const std::string kBanner = "======================================";
+
+}  // namespace e2e
 
 #endif  // E2E_LAUNCHER_FIXTURE_H_

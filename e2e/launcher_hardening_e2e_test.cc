@@ -11,7 +11,16 @@
 #include "e2e/launcher_fixture.h"
 #include "testing/file_checksum.h"
 
+namespace e2e {
 namespace {
+
+using test_support::EnvironmentOverrides;
+using test_support::LauncherLine;
+using test_support::ReadBytes;
+using test_support::ScopedLogCapture;
+using test_support::SiblingProgram;
+using test_support::WaitWatchingBoxes;
+using test_support::WriteBytes;
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
@@ -26,12 +35,12 @@ constexpr const wchar_t* kPlantedNames[] = {
     L"shell32.dll", L"shcore.dll", L"api-ms-win-downlevel-shell32-l1-1-0.dll", L"userenv.dll",
     // loaded by system DLLs on behalf of a program (message boxes, shell, crypto, ...)
     L"version.dll", L"dwmapi.dll", L"uxtheme.dll", L"comctl32.dll", L"cryptbase.dll",
-    L"cryptsp.dll", L"rsaenh.dll", L"bcrypt.dll", L"profapi.dll", L"propsys.dll",
-    L"secur32.dll", L"sspicli.dll", L"winmm.dll", L"apphelp.dll", L"ntmarta.dll",
-    L"dbghelp.dll", L"wininet.dll", L"winhttp.dll", L"urlmon.dll", L"iertutil.dll",
-    L"netapi32.dll", L"wtsapi32.dll", L"mpr.dll", L"msi.dll", L"cabinet.dll",
-    L"textshaping.dll", L"windowscodecs.dll", L"oleacc.dll", L"edputil.dll", L"dwrite.dll",
-    L"msimg32.dll", L"gdiplus.dll", L"imm32.dll", L"kernelbase.dll", L"windows.storage.dll"};
+    L"cryptsp.dll", L"rsaenh.dll", L"bcrypt.dll", L"profapi.dll", L"propsys.dll", L"secur32.dll",
+    L"sspicli.dll", L"winmm.dll", L"apphelp.dll", L"ntmarta.dll", L"dbghelp.dll", L"wininet.dll",
+    L"winhttp.dll", L"urlmon.dll", L"iertutil.dll", L"netapi32.dll", L"wtsapi32.dll", L"mpr.dll",
+    L"msi.dll", L"cabinet.dll", L"textshaping.dll", L"windowscodecs.dll", L"oleacc.dll",
+    L"edputil.dll", L"dwrite.dll", L"msimg32.dll", L"gdiplus.dll", L"imm32.dll", L"kernelbase.dll",
+    L"windows.storage.dll"};
 
 // Each planted DLL writes "<its path>.loaded" when a process loads it.
 std::vector<std::string> LoadedMarkers(const std::filesystem::path& folder) {
@@ -76,7 +85,7 @@ TEST_F(LauncherTest, DllsBesideTheLauncherAreNeverLoaded) {
 // load on the launcher's behalf from System32 as well.
 TEST(LauncherFileTest, AsksForDependentDllsFromSystem32) {
   for (const wchar_t* name : {L"mir_setup_launcher.exe", L"e2e_launcher.exe"}) {
-    SCOPED_TRACE(WideToUtf8(name));
+    SCOPED_TRACE(strings::WideToUtf8(name));
     const HMODULE mapped =
         LoadLibraryExW(SiblingProgram(name).c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(mapped, nullptr) << GetLastError();
@@ -124,13 +133,14 @@ TEST_F(LauncherTest, InstallerCannotBeSwappedBeforeItIsStarted) {
   const std::filesystem::path impostor = root_.path() / "impostor.exe";
   WriteBytes(impostor, probe + "an impostor's own bytes");
 
-  ScopedHandle process =
-      Start(SiblingProgram(L"e2e_launcher.exe"), L"--silent --mir-attribution-source=" + source.wstring());
+  base::ScopedHandle process = Start(SiblingProgram(L"e2e_launcher.exe"),
+                                     L"--silent --mir-attribution-source=" + source.wstring());
   ASSERT_TRUE(process.IsValid());
   const std::optional<std::string> path_line =
       WaitForLogLine(process.Get(), log_file(), LauncherLine(201, "Real exe path: "));
   ASSERT_TRUE(path_line.has_value());
-  const std::wstring installer = Utf8ToWide(path_line->substr(LauncherLine(201, "Real exe path: ").size()));
+  const std::wstring installer =
+      strings::Utf8ToWide(path_line->substr(LauncherLine(201, "Real exe path: ").size()));
   ASSERT_TRUE(WaitForLogLine(process.Get(), log_file(),
                              LauncherLine(225, "Real installer exe extracted successfully")));
   // Until the launcher ends: once the installer has ended, its file may go;
@@ -157,7 +167,7 @@ TEST_F(LauncherTest, InstallerCannotBeSwappedBeforeItIsStarted) {
 std::vector<HANDLE> HandlesToProcess(HANDLE process, DWORD target_id) {
   std::vector<HANDLE> found;
   for (uintptr_t value = 4; value < 0x4000; value += 4) {
-    ScopedHandle copy;
+    base::ScopedHandle copy;
     if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(),
                         copy.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS) &&
         GetProcessId(copy.Get()) == target_id) {
@@ -172,26 +182,27 @@ std::vector<HANDLE> HandlesToProcess(HANDLE process, DWORD target_id) {
 // The failure is provoked by closing the launcher's handle to its child from
 // outside while it waits.
 TEST_F(LauncherTest, FailedWaitIsAFailureAndKeepsTheWorkDirectory) {
-  ScopedHandle process =
+  base::ScopedHandle process =
       Start(SiblingProgram(L"e2e_launcher.exe"), L"--silent", {{L"MIR_PROBE_SLEEP_MS", L"3000"}});
   ASSERT_TRUE(process.IsValid());
   const std::string launched = LauncherLine(285, "Process launched with PID: ");
   const std::optional<std::string> line = WaitForLogLine(process.Get(), log_file(), launched);
   ASSERT_TRUE(line.has_value());
   const DWORD child_id = static_cast<DWORD>(std::stoul(line->substr(launched.size())));
-  ScopedHandle launcher(OpenProcess(PROCESS_DUP_HANDLE, FALSE, GetProcessId(process.Get())));
+  base::ScopedHandle launcher(OpenProcess(PROCESS_DUP_HANDLE, FALSE, GetProcessId(process.Get())));
   ASSERT_TRUE(launcher.IsValid());
   const std::vector<HANDLE> handles = HandlesToProcess(launcher.Get(), child_id);
   ASSERT_EQ(handles.size(), 1u);
-  ScopedHandle moved;  // taken out of the launcher, closed here
+  base::ScopedHandle moved;  // taken out of the launcher, closed here
   ASSERT_TRUE(DuplicateHandle(launcher.Get(), handles[0], GetCurrentProcess(), moved.Receive(), 0,
                               FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
 
   const LauncherRun run = Collect(WaitWatchingBoxes(process.Get(), kCaption, 60000));
   EXPECT_EQ(run.exit_code, 1u);
-  EXPECT_THAT(run.log, Contains(LauncherLine(287, "Failed to wait for process, GetLastError: " +
-                                                  std::to_string(ERROR_INVALID_HANDLE),
-                                         "ERROR")));
+  EXPECT_THAT(run.log, Contains(LauncherLine(287,
+                                             "Failed to wait for process, GetLastError: " +
+                                                 std::to_string(ERROR_INVALID_HANDLE),
+                                             "ERROR")));
   EXPECT_THAT(run.log, Not(Contains(HasSubstr("Process completed with exit code"))));
   EXPECT_THAT(run.log, Not(Contains(HasSubstr("Cleaning up temp directory"))));
   EXPECT_THAT(run.log, Contains(LauncherLine(335, "Setup Launcher Completed with exit code: 1")));
@@ -201,3 +212,4 @@ TEST_F(LauncherTest, FailedWaitIsAFailureAndKeepsTheWorkDirectory) {
 }
 
 }  // namespace
+}  // namespace e2e

@@ -22,7 +22,7 @@ struct LogFileTraits {
   static bool IsHeld(Handle file);  // on Windows, the owned-handle rule
   static void Close(Handle file);
 };
-using LogFile = UniqueHandle<LogFileTraits>;
+using LogFile = base::UniqueHandle<LogFileTraits>;
 
 }  // namespace logging
 

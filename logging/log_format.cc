@@ -36,16 +36,16 @@ std::string FormatLogHeader(const LocalTime& time, int severity, std::string_vie
 }
 
 std::wstring CollapseErrorText(std::wstring_view text) {
-  text = TrimWideWhitespace(text, TrimPositions::kBoth);
+  text = strings::TrimWideWhitespace(text, strings::TrimPositions::kBoth);
   std::wstring result;
   result.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    if (!IsUnicodeWhitespace(text[i])) {
+    if (!strings::IsUnicodeWhitespace(text[i])) {
       result.push_back(text[i++]);
       continue;
     }
     bool has_line_break = false;
-    for (; i < text.size() && IsUnicodeWhitespace(text[i]); ++i) {
+    for (; i < text.size() && strings::IsUnicodeWhitespace(text[i]); ++i) {
       has_line_break = has_line_break || text[i] == L'\r' || text[i] == L'\n';
     }
     if (!has_line_break) result.push_back(L' ');
@@ -54,7 +54,7 @@ std::wstring CollapseErrorText(std::wstring_view text) {
 }
 
 std::string FormatSystemError(std::wstring_view message, uint32_t code) {
-  return WideToUtf8(CollapseErrorText(message)) + absl::StrFormat(" (0x%lX)", code);
+  return strings::WideToUtf8(CollapseErrorText(message)) + absl::StrFormat(" (0x%lX)", code);
 }
 
 std::string FormatSystemErrorLookupFailure(uint32_t lookup_error, uint32_t code) {

@@ -132,7 +132,7 @@ void SetVerboseSwitchReader(VerboseSwitchReader reader) { State().verbose_switch
 void SetLineObserver(LineObserver observer) { State().line_observer = observer; }
 
 LogStream& LogStream::operator<<(std::wstring_view text) {
-  out_ << WideToUtf8(text);
+  out_ << strings::WideToUtf8(text);
   return *this;
 }
 

@@ -96,7 +96,7 @@ class LogStream {
   LogStream& operator<<(const wchar_t* text) {
     return *this << std::wstring_view(text ? text : L"(null)");
   }
-  LogStream& operator<<(const PathValue& path) { return *this << path.ToUtf8(); }
+  LogStream& operator<<(const base::PathValue& path) { return *this << path.ToUtf8(); }
 
   std::string str() const { return out_.str(); }
 

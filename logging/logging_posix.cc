@@ -34,14 +34,17 @@ LocalTime CurrentLocalTime() {
 }
 
 LogFile OpenForAppend(const std::wstring& path) {
-  return LogFile(open(WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  return LogFile(
+      open(strings::WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
 }
 
 void WriteToFile(const LogFile& file, std::string_view bytes) {
   [[maybe_unused]] ssize_t ignored = write(file.Get(), bytes.data(), bytes.size());
 }
 
-void DeleteFileIgnoringErrors(const std::wstring& path) { unlink(WideToUtf8(path).c_str()); }
+void DeleteFileIgnoringErrors(const std::wstring& path) {
+  unlink(strings::WideToUtf8(path).c_str());
+}
 
 std::wstring DefaultLogFileName() {
   char path[PATH_MAX] = {};
@@ -49,13 +52,13 @@ std::wstring DefaultLogFileName() {
   if (length <= 0) return std::wstring();
   std::string name(path, static_cast<size_t>(length));
   name.resize(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
-  return Utf8ToWide(name + "debug.log");
+  return strings::Utf8ToWide(name + "debug.log");
 }
 
 std::optional<std::wstring> CurrentDirectory() {
   char directory[PATH_MAX];
   if (!getcwd(directory, sizeof(directory))) return std::nullopt;
-  return Utf8ToWide(std::string(directory) + "/");
+  return strings::Utf8ToWide(std::string(directory) + "/");
 }
 
 void WriteToDebugger(const std::string&) {}
@@ -65,7 +68,7 @@ void WriteToStderr(std::string_view line) {
 }
 
 std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t&) {
-  return Utf8ToWide(std::strerror(static_cast<int>(code)));
+  return strings::Utf8ToWide(std::strerror(static_cast<int>(code)));
 }
 
 void Trap() { __builtin_trap(); }

@@ -13,6 +13,11 @@
 namespace logging {
 namespace {
 
+using test_support::ReadBytes;
+using test_support::ScopedLogCapture;
+using test_support::ScopedTempDir;
+using test_support::WriteBytes;
+
 using ::testing::ElementsAre;
 
 constexpr LogSource kSource{"mir_installer_win/installer/install_attribution_win"};
@@ -35,8 +40,8 @@ TEST(LoggingTest, StatementWritesHeaderTextAndOneLineFeed) {
 TEST(LoggingTest, WideTextAndPathsAreWrittenAsUtf8) {
   ScopedLogCapture capture;
   const std::wstring wide = L"caf\u00E9";
-  LOG_AT(kSource, 1, INFO) << wide << " " << L"\u20AC" << " " << PathValue(L"C:\\T\u00E9mp") << " "
-                           << -1073741819 << " " << 4294967295u;
+  LOG_AT(kSource, 1, INFO) << wide << " " << L"\u20AC" << " " << base::PathValue(L"C:\\T\u00E9mp")
+                           << " " << -1073741819 << " " << 4294967295u;
   EXPECT_THAT(capture.Bodies(),
               ElementsAre("INFO:mir_installer_win/installer/install_attribution_win:1] "
                           "caf\xC3\xA9 \xE2\x82\xAC C:\\T\xC3\xA9mp -1073741819 4294967295"));

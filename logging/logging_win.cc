@@ -10,9 +10,9 @@
 
 namespace logging {
 
-bool LogFileTraits::IsHeld(Handle file) { return KernelHandleTraits::IsHeld(file); }
+bool LogFileTraits::IsHeld(Handle file) { return base::KernelHandleTraits::IsHeld(file); }
 
-void LogFileTraits::Close(Handle file) { KernelHandleTraits::Close(file); }
+void LogFileTraits::Close(Handle file) { base::KernelHandleTraits::Close(file); }
 
 namespace platform {
 
@@ -87,7 +87,7 @@ std::optional<std::wstring> SystemMessage(uint32_t code, uint32_t& lookup_error)
     lookup_error = ::GetLastError();
     return std::nullopt;
   }
-  ScopedLocalMemory owner(buffer);
+  base::ScopedLocalMemory owner(buffer);
   return std::wstring(buffer, length);
 }
 

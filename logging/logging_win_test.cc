@@ -19,6 +19,11 @@
 namespace logging {
 namespace {
 
+using test_support::ReadBytes;
+using test_support::ScopedLogCapture;
+using test_support::ScopedTempDir;
+using test_support::WriteBytes;
+
 constexpr LogSource kLauncher{"mir_installer_win/setup_launcher/setup_launcher_main"};
 
 LogSettings FileSettings(const std::wstring& path, OldFileMode mode) {
@@ -56,12 +61,13 @@ TEST(LoggingWinTest, LogFileIsSharedForReadingAndWriting) {
   const std::wstring path = dir.Wide(L"shared.log");
   ASSERT_TRUE(ConfigureLogging(FileSettings(path, DeleteOld)));
   LOG_AT(kLauncher, 1, INFO) << "first";
-  ScopedHandle reader(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  base::ScopedHandle reader(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
   EXPECT_TRUE(reader.IsValid()) << GetLastError();
-  ScopedHandle writer(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+  base::ScopedHandle writer(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
   EXPECT_TRUE(writer.IsValid()) << GetLastError();
   // Nobody may delete it while it is open.
   EXPECT_FALSE(DeleteFileW(path.c_str()));
@@ -82,8 +88,9 @@ TEST(LoggingWinTest, DeleteOldAppendsWhenTheOldFileIsHeldOpen) {
   ScopedTempDir dir;
   const std::wstring path = dir.Wide(L"held.log");
   WriteBytes(path, "still running\n");
-  ScopedHandle holder(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  base::ScopedHandle holder(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
   ASSERT_TRUE(holder.IsValid());
   ASSERT_TRUE(ConfigureLogging(FileSettings(path, DeleteOld)));
   LOG_AT(kLauncher, 1, INFO) << "second run";
@@ -133,7 +140,7 @@ TEST(LoggingWinDeathTest, SecondAdoptedHandleKeepsFileOutput) {
 TEST(LoggingWinTest, LastErrorSurvivesTheMessage) {
   ScopedLogCapture capture;
   SetLastError(0);
-  ScopedHandle missing(
+  base::ScopedHandle missing(
       CreateFileW(L"C:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_FALSE(missing.IsValid());
   const DWORD expected = GetLastError();
@@ -187,8 +194,7 @@ TEST(LoggingWinTest, ErrorsSurviveAStatementWhoseOwnLoggingFails) {
     const char* name;
     void (*statement)();
   } cases[] = {
-      {"a log file that cannot be opened again",
-       [] { LOG_AT(kLauncher, 1, INFO) << "line"; }},
+      {"a log file that cannot be opened again", [] { LOG_AT(kLauncher, 1, INFO) << "line"; }},
       {"an error text that cannot be found",
        [] { PLOG_AT(kLauncher, 2, ERROR, 0x12345678) << "line"; }},
       {"a closed standard error",
@@ -223,7 +229,7 @@ TEST(LoggingWinTest, ErrorsSurviveAStatementWhoseOwnLoggingFails) {
 // having written 0 bytes.
 TEST(LoggingWinTest, StandardErrorThatTakesNothingDoesNotHoldTheStatement) {
   // The write end goes to the run-time library's descriptor, which owns it.
-  ScopedHandle read_end;
+  base::ScopedHandle read_end;
   HANDLE write_raw = nullptr;
   ASSERT_TRUE(CreatePipe(read_end.Receive(), &write_raw, nullptr, 4096));
   DWORD mode = PIPE_NOWAIT;

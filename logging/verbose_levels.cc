@@ -17,7 +17,7 @@ bool CharactersMatch(char pattern, char text) {
 // Reads an optional sign and digits from the start of `text` after leading
 // whitespace, stopping at the first other character; 0 without digits.
 int LeadingInt(std::string_view text) {
-  text = TrimAsciiWhitespace(text, TrimPositions::kLeading);
+  text = strings::TrimAsciiWhitespace(text, strings::TrimPositions::kLeading);
   bool negative = false;
   if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
     negative = text[0] == '-';
@@ -100,8 +100,8 @@ VerboseTable::VerboseTable(std::string_view v_switch, std::string_view vmodule_s
   }
   while (!vmodule_switch.empty()) {
     const size_t comma = vmodule_switch.find(',');
-    std::string_view piece =
-        TrimAsciiWhitespace(vmodule_switch.substr(0, comma), TrimPositions::kBoth);
+    std::string_view piece = strings::TrimAsciiWhitespace(vmodule_switch.substr(0, comma),
+                                                          strings::TrimPositions::kBoth);
     vmodule_switch.remove_prefix(comma == std::string_view::npos ? vmodule_switch.size()
                                                                  : comma + 1);
     if (piece.empty()) continue;

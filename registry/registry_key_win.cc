@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <utility>
 
+namespace registry {
+
 namespace {
 
 constexpr DWORD kStringUnits = 1024;  // a 2048-byte read buffer
@@ -25,7 +27,7 @@ RegistryKey::RegistryKey(HKEY root, const wchar_t* path, REGSAM access) {
 
 // Both keep the key held before unless the new one could be had.
 LONG RegistryKey::CreateKey(HKEY root, const wchar_t* path, REGSAM access) {
-  ScopedRegistryHandle key;
+  base::ScopedRegistryHandle key;
   DWORD disposition = 0;
   const LONG result = ::RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
                                         nullptr, key.Receive(), &disposition);
@@ -34,7 +36,7 @@ LONG RegistryKey::CreateKey(HKEY root, const wchar_t* path, REGSAM access) {
 }
 
 LONG RegistryKey::OpenKey(HKEY root, const wchar_t* path, REGSAM access) {
-  ScopedRegistryHandle key;
+  base::ScopedRegistryHandle key;
   const LONG result = ::RegOpenKeyExW(root, path, 0, access, key.Receive());
   if (result == ERROR_SUCCESS) key_ = std::move(key);
   return result;
@@ -77,3 +79,5 @@ LONG RegistryKey::WriteString(const wchar_t* name, const wchar_t* text) {
   return ::RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           static_cast<DWORD>((units + 1) * sizeof(wchar_t)));
 }
+
+}  // namespace registry

@@ -13,6 +13,8 @@
 
 #include "base/win/scoped_handle.h"
 
+namespace registry {
+
 class RegistryKey {
  public:
   RegistryKey() = default;
@@ -39,7 +41,9 @@ class RegistryKey {
   LONG WriteString(const wchar_t* name, const wchar_t* text);
 
  private:
-  ScopedRegistryHandle key_;
+  base::ScopedRegistryHandle key_;
 };
+
+}  // namespace registry
 
 #endif  // REGISTRY_REGISTRY_KEY_WIN_H_

@@ -5,7 +5,10 @@
 
 #include "testing/scoped_registry_key_win.h"
 
+namespace registry {
 namespace {
+
+using test_support::ScopedRegistryTree;
 
 constexpr wchar_t kTestKey[] = L"Software\\MireloTest\\RegistryKey";
 
@@ -146,3 +149,4 @@ TEST_F(RegistryKeyTest, WithoutAKeyOperationsReportThePlatformError) {
 }
 
 }  // namespace
+}  // namespace registry

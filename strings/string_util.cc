@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace strings {
+
 namespace {
 
 template <typename Char, typename IsSpace>
@@ -75,3 +77,5 @@ bool IsAsciiText(std::wstring_view text) {
   }
   return true;
 }
+
+}  // namespace strings

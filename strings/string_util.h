@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace strings {
+
 enum class TrimPositions { kLeading, kTrailing, kBoth };
 
 // HT, LF, VT, FF, CR and blank.
@@ -23,5 +25,7 @@ std::wstring_view TrimWideWhitespace(std::wstring_view text, TrimPositions ends)
 // True when every unit is below 0x80; an empty text is ASCII.
 bool IsAsciiText(std::string_view text);
 bool IsAsciiText(std::wstring_view text);
+
+}  // namespace strings
 
 #endif  // STRINGS_STRING_UTIL_H_

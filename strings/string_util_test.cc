@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+namespace strings {
 namespace {
 
 TEST(StringUtilTest, AsciiToLowerTouchesOnlyAsciiLetters) {
@@ -46,3 +47,4 @@ TEST(StringUtilTest, IsAsciiText) {
 }
 
 }  // namespace
+}  // namespace strings

@@ -13,7 +13,8 @@ bool IsWellFormedUtf8(std::string_view bytes) {
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t length;
-    if (DecodeUtf8Sequence(bytes.substr(pos), length) == kInvalidCodePoint) return false;
+    if (strings::DecodeUtf8Sequence(bytes.substr(pos), length) == strings::kInvalidCodePoint)
+      return false;
     pos += length;
   }
   return true;
@@ -37,16 +38,16 @@ bool IsWellFormedUtf16(const std::wstring& units) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::wstring wide = Utf8ToWide(bytes);
+  const std::wstring wide = strings::Utf8ToWide(bytes);
   if (!IsWellFormedUtf16(wide)) abort();
-  if (IsWellFormedUtf8(bytes) && WideToUtf8(wide) != bytes) abort();
+  if (IsWellFormedUtf8(bytes) && strings::WideToUtf8(wide) != bytes) abort();
 
   std::wstring units;
   for (size_t i = 0; i + 1 < size; i += 2) {
     units.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
   }
-  const std::string utf8 = WideToUtf8(units);
+  const std::string utf8 = strings::WideToUtf8(units);
   if (!IsWellFormedUtf8(utf8)) abort();
-  if (IsWellFormedUtf16(units) && Utf8ToWide(utf8) != units) abort();
+  if (IsWellFormedUtf16(units) && strings::Utf8ToWide(utf8) != units) abort();
   return 0;
 }

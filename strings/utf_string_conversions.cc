@@ -2,6 +2,8 @@
 
 #include "strings/string_util.h"
 
+namespace strings {
+
 uint32_t DecodeUtf8Sequence(std::string_view bytes, size_t& length) {
   const auto lead = static_cast<unsigned char>(bytes[0]);
   if (lead < 0x80) {
@@ -101,3 +103,5 @@ std::string WideToUtf8(std::wstring_view utf16) {
   }
   return utf8;
 }
+
+}  // namespace strings

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+namespace strings {
+
 inline constexpr uint32_t kReplacementCharacter = 0xFFFD;
 inline constexpr uint32_t kInvalidCodePoint = 0xFFFFFFFF;
 
@@ -31,5 +33,7 @@ constexpr bool IsNoncharacter(uint32_t code_point) {
 
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view utf16);
+
+}  // namespace strings
 
 #endif  // STRINGS_UTF_STRING_CONVERSIONS_H_

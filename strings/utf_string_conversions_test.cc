@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace strings {
 namespace {
 
 std::wstring Units(std::initializer_list<uint32_t> units) {
@@ -100,3 +101,4 @@ TEST(UtfRoundTripTest, EveryScalarValueSurvives) {
 }
 
 }  // namespace
+}  // namespace strings

@@ -14,6 +14,7 @@
 
 #include "strings/utf_string_conversions.h"
 
+namespace strings {
 namespace {
 
 std::wstring SystemToWide(const std::string& utf8) {
@@ -143,3 +144,4 @@ TEST(UtfConversionsAgainstTheSystemTest, WideToUtf8) {
 }
 
 }  // namespace
+}  // namespace strings

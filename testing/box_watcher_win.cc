@@ -1,5 +1,7 @@
 #include "testing/box_watcher_win.h"
 
+namespace test_support {
+
 namespace {
 
 constexpr int kBoxTextControl = 0xFFFF;
@@ -63,3 +65,5 @@ WatchedRun WaitWatchingBoxes(HANDLE process, const wchar_t* caption, DWORD timeo
   WaitForSingleObject(process, 5000);
   return run;
 }
+
+}  // namespace test_support

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace test_support {
+
 struct BoxInfo {
   std::wstring caption;
   std::wstring text;
@@ -37,5 +39,7 @@ struct WatchedRun {
 
 // Waits for `process` to end, dismissing every box with `caption` it shows.
 WatchedRun WaitWatchingBoxes(HANDLE process, const wchar_t* caption, DWORD timeout_ms);
+
+}  // namespace test_support
 
 #endif  // TESTING_BOX_WATCHER_WIN_H_

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <fstream>
 
+namespace test_support {
+
 namespace {
 
 std::wstring EnvironmentBlockWith(const EnvironmentOverrides& overrides) {
@@ -40,8 +42,8 @@ bool StartWithRetries(const std::function<bool()>& start) {
   }
 }
 
-ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
-                        const wchar_t* current_directory) {
+base::ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
+                              const wchar_t* current_directory) {
   std::wstring environment = EnvironmentBlockWith(overrides);
   PROCESS_INFORMATION info = {};
   const bool started = StartWithRetries([&] {
@@ -51,13 +53,13 @@ ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overri
                           CREATE_UNICODE_ENVIRONMENT, environment.data(), current_directory,
                           &startup, &info) != FALSE;
   });
-  if (!started) return ScopedHandle();
-  ScopedHandle thread(info.hThread);
-  return ScopedHandle(info.hProcess);
+  if (!started) return base::ScopedHandle();
+  base::ScopedHandle thread(info.hThread);
+  return base::ScopedHandle(info.hProcess);
 }
 
 DWORD RunChild(std::wstring command, const EnvironmentOverrides& overrides, DWORD timeout_ms) {
-  ScopedHandle process = StartChild(std::move(command), overrides);
+  base::ScopedHandle process = StartChild(std::move(command), overrides);
   if (!process.IsValid()) return 0xDEADBEEF;
   if (WaitForSingleObject(process.Get(), timeout_ms) != WAIT_OBJECT_0) {
     TerminateProcess(process.Get(), 1);
@@ -84,3 +86,5 @@ std::wstring SiblingProgram(const wchar_t* name) {
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   return (std::filesystem::path(self).parent_path() / name).wstring();
 }
+
+}  // namespace test_support

@@ -14,6 +14,8 @@
 
 #include "base/win/scoped_handle.h"
 
+namespace test_support {
+
 using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // Calls `start` until it reports success, a few times at most. Wine under
@@ -25,8 +27,8 @@ bool StartWithRetries(const std::function<bool()>& start);
 // Starts `command` with this process's environment plus `overrides` (an
 // empty value removes the variable), retrying a refused start. Returns an
 // empty handle, with the error in force, when it cannot be started.
-ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
-                        const wchar_t* current_directory = nullptr);
+base::ScopedHandle StartChild(std::wstring command, const EnvironmentOverrides& overrides,
+                              const wchar_t* current_directory = nullptr);
 
 // Starts `command` and waits up to `timeout_ms`; returns its exit code, or
 // 0xDEADBEEF when it could not be started or did not end in time.
@@ -38,5 +40,7 @@ std::map<std::string, std::string> ReadProbeReport(const std::filesystem::path& 
 
 // The path of a program built next to the running test program.
 std::wstring SiblingProgram(const wchar_t* name);
+
+}  // namespace test_support
 
 #endif  // TESTING_CHILD_PROCESS_WIN_H_

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace test_support {
+
 struct FileChecksum {
   uint64_t size = 0;
   uint64_t hash = 0xcbf29ce484222325ull;
@@ -26,5 +28,7 @@ inline bool ChecksumFile(const wchar_t* path, FileChecksum& checksum) {
   fclose(file);
   return true;
 }
+
+}  // namespace test_support
 
 #endif  // TESTING_FILE_CHECKSUM_H_

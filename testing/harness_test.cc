@@ -10,6 +10,7 @@
 #include "testing/child_process_win.h"
 #include "testing/scoped_temp_dir.h"
 
+namespace test_support {
 namespace {
 
 TEST(BoxWatcherTest, ReadsAndDismissesABlockingBox) {
@@ -49,3 +50,4 @@ TEST(PayloadProbeTest, ReportsItsStartAndExitsWithTheGivenCode) {
 }
 
 }  // namespace
+}  // namespace test_support

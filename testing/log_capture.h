@@ -15,6 +15,8 @@
 #include "logging/logging.h"
 #include "testing/scoped_temp_dir.h"
 
+namespace test_support {
+
 class ScopedLogCapture {
  public:
   explicit ScopedLogCapture(uint32_t destinations = logging::DestFile) {
@@ -89,5 +91,7 @@ class ScopedLogCapture {
 
   ScopedTempDir dir_;
 };
+
+}  // namespace test_support
 
 #endif  // TESTING_LOG_CAPTURE_H_

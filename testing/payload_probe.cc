@@ -38,8 +38,8 @@ bool WriteAll(HANDLE handle, const std::string& bytes) {
 }
 
 int HoldFile(const wchar_t* path, DWORD milliseconds) {
-  ScopedHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   Sleep(milliseconds);
   return file.IsValid() ? 0 : 1;
 }
@@ -50,7 +50,7 @@ void LeaveHolderBehind(const std::wstring& path) {
   std::wstring hold_ms = Env(L"MIR_PROBE_HOLD_MS");
   if (hold_ms.empty()) hold_ms = L"3000";
   std::wstring command = L"\"" + std::wstring(self) + L"\" --hold \"" + path + L"\" " + hold_ms;
-  ScopedHandle holder = StartChild(command, {});
+  base::ScopedHandle holder = test_support::StartChild(command, {});
   if (!holder.IsValid()) return;
   // Return only once the holder has the file open.
   for (int i = 0; i < 500 && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
@@ -80,8 +80,8 @@ int wmain(int argc, wchar_t** argv) {
     GetCurrentDirectoryW(MAX_PATH, directory);
     wchar_t module_path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-    FileChecksum checksum;
-    ChecksumFile(module_path, checksum);
+    test_support::FileChecksum checksum;
+    test_support::ChecksumFile(module_path, checksum);
 
     std::wstring report;
     report += L"command_line=" + std::wstring(GetCommandLineW()) + L"\n";
@@ -101,13 +101,14 @@ int wmain(int argc, wchar_t** argv) {
       report += L"env." + name + L"=" + (present ? Env(name.c_str()) : L"<unset>") + L"\n";
       start = end + 1;
     }
-    ScopedHandle file(CreateFileW(report_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.IsValid()) WriteAll(file.Get(), WideToUtf8(report));
+    base::ScopedHandle file(CreateFileW(report_path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.IsValid()) WriteAll(file.Get(), strings::WideToUtf8(report));
   }
 
   const std::wstring stdout_text = Env(L"MIR_PROBE_STDOUT");
-  if (!stdout_text.empty()) WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), WideToUtf8(stdout_text));
+  if (!stdout_text.empty())
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), strings::WideToUtf8(stdout_text));
   const std::wstring hold_file = Env(L"MIR_PROBE_HOLD_FILE");
   if (!hold_file.empty()) LeaveHolderBehind(hold_file);
   const std::wstring sleep_ms = Env(L"MIR_PROBE_SLEEP_MS");

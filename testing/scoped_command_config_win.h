@@ -13,6 +13,8 @@
 
 #include "testing/scoped_temp_dir.h"
 
+namespace test_support {
+
 class ScopedCommandConfig {
  public:
   ScopedCommandConfig() {
@@ -38,5 +40,7 @@ class ScopedCommandConfig {
   std::filesystem::path folder_;
   bool made_folder_ = false;
 };
+
+}  // namespace test_support
 
 #endif  // TESTING_SCOPED_COMMAND_CONFIG_WIN_H_

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace test_support {
+
 class ScopedEnvironmentVariable {
  public:
   ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
@@ -27,5 +29,7 @@ class ScopedEnvironmentVariable {
   bool had_value_;
   std::wstring old_;
 };
+
+}  // namespace test_support
 
 #endif  // TESTING_SCOPED_ENVIRONMENT_VARIABLE_WIN_H_

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace test_support {
+
 class ScopedRegistryTree {
  public:
   ScopedRegistryTree(HKEY root, std::wstring path) : root_(root), path_(std::move(path)) {
@@ -60,5 +62,7 @@ class ScopedRegistryTree {
   HKEY root_;
   std::wstring path_;
 };
+
+}  // namespace test_support
 
 #endif  // TESTING_SCOPED_REGISTRY_KEY_WIN_H_

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <system_error>
 
+namespace test_support {
+
 class ScopedTempDir {
  public:
   ScopedTempDir() {
@@ -51,5 +53,7 @@ inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+}  // namespace test_support
 
 #endif  // TESTING_SCOPED_TEMP_DIR_H_

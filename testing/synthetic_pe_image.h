@@ -12,6 +12,8 @@
 
 #include "testing/expected_log_line.h"
 
+namespace test_support {
+
 struct SyntheticImage {
   std::vector<uint8_t> bytes;
 
@@ -92,7 +94,8 @@ inline std::vector<PeVariant> PeVariants() {
                       false,
                       {AttributionLine(360,
                                        "PE Security directory empty: cert_rva=512 cert_size=0 "
-                                       "(unsigned exe or header cleared by repack tool)", "WARNING"),
+                                       "(unsigned exe or header cleared by repack tool)",
+                                       "WARNING"),
                        AttributionLine(479,
                                        "No CHANNEL_INFO after PE-buffer attempts; cert_rva=512 "
                                        "data_dir_size=0 first_dwLength=37 table_bytes_used=0 "
@@ -107,7 +110,8 @@ inline std::vector<PeVariant> PeVariants() {
                       {AttributionLine(401,
                                        "DataDirectory[4].Size (16) < first WIN_CERT.dwLength "
                                        "(37); using dwLength for read (fix injector to update "
-                                       "both).", "WARNING")}});
+                                       "both).",
+                                       "WARNING")}});
   variants.push_back({"XYZ appended, Size 5",
                       variant([](SyntheticImage& i) {
                         i.Append("XYZ");
@@ -126,7 +130,8 @@ inline std::vector<PeVariant> PeVariants() {
                       {AttributionLine(380,
                                        "DataDirectory[4] overruns file: cert_rva=512 "
                                        "cert_size=256 file_size=555; will try cert_rva..EOF "
-                                       "scan only.", "WARNING"),
+                                       "scan only.",
+                                       "WARNING"),
                        AttributionLine(479,
                                        "No CHANNEL_INFO after PE-buffer attempts; cert_rva=512 "
                                        "data_dir_size=256 first_dwLength=37 table_bytes_used=256 "
@@ -157,10 +162,12 @@ inline std::vector<PeVariant> PeVariants() {
                       false,
                       {AttributionLine(360,
                                        "PE Security directory empty: cert_rva=512 cert_size=0 "
-                                       "(unsigned exe or header cleared by repack tool)", "WARNING"),
+                                       "(unsigned exe or header cleared by repack tool)",
+                                       "WARNING"),
                        AttributionLine(473,
                                        "CHANNEL_INFO found via cert_rva..EOF scan (structured "
-                                       "walk missed or skipped)", "WARNING")}});
+                                       "walk missed or skipped)",
+                                       "WARNING")}});
   variants.push_back({"two entries, the later wins",
                       variant([](SyntheticImage& i) {
                         i.PadTo(0x200);
@@ -185,7 +192,8 @@ inline std::vector<PeVariant> PeVariants() {
                       false,
                       {AttributionLine(354,
                                        "ParsePeHeaders failed (not a PE or "
-                                       "unsupported optional header)", "ERROR")}});
+                                       "unsupported optional header)",
+                                       "ERROR")}});
   variants.push_back({"PE32",
                       variant([](SyntheticImage& i) {
                         i.Put16(0x98, 0x10B);
@@ -203,5 +211,7 @@ inline std::vector<PeVariant> PeVariants() {
                       {}});
   return variants;
 }
+
+}  // namespace test_support
 
 #endif  // TESTING_SYNTHETIC_PE_IMAGE_H_

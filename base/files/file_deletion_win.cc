@@ -124,12 +124,11 @@ uint32_t DeleteThroughHandle(HANDLE entry, FILE_BASIC_INFO basic) {
 // `skip_directories`, a directory or a link to one is left alone.
 uint32_t DeleteEntry(const PathValue& path, std::wstring_view pattern, bool recursive,
                      bool skip_directories) {
-  ScopedHandle entry(::CreateFileW(path.Text().c_str(),
-                                   DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
-                                       FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                   nullptr));
+  ScopedHandle entry(::CreateFileW(
+      path.Text().c_str(),
+      DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!entry.IsValid()) return RemovalError(FALSE);
   FILE_BASIC_INFO basic = {};
   if (!::GetFileInformationByHandleEx(entry.Get(), FileBasicInfo, &basic, sizeof(basic))) {

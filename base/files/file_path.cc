@@ -4,6 +4,8 @@
 
 #include "strings/utf_string_conversions.h"
 
+namespace base {
+
 namespace {
 
 bool HasDriveLetter(std::wstring_view path) {
@@ -56,7 +58,7 @@ PathValue PathValue::AppendComponent(std::wstring_view component) const {
 }
 
 PathValue PathValue::AppendAsciiComponent(std::string_view component) const {
-  return AppendComponent(Utf8ToWide(component));
+  return AppendComponent(strings::Utf8ToWide(component));
 }
 
 PathValue PathValue::ParentDir() const {
@@ -100,4 +102,6 @@ bool PathValue::IsAbsolutePath() const {
   return text_.size() >= 2 && IsPathSeparator(text_[0]) && IsPathSeparator(text_[1]);
 }
 
-std::string PathValue::ToUtf8() const { return WideToUtf8(text_); }
+std::string PathValue::ToUtf8() const { return strings::WideToUtf8(text_); }
+
+}  // namespace base

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace base {
+
 class PathValue {
  public:
   PathValue() = default;
@@ -50,5 +52,7 @@ class PathValue {
 };
 
 bool IsPathSeparator(wchar_t c);
+
+}  // namespace base
 
 #endif  // BASE_FILES_FILE_PATH_H_

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+namespace base {
 namespace {
 
 TEST(PathValueTest, EndsAtFirstNul) {
@@ -112,3 +113,4 @@ TEST(PathValueTest, IsAbsolutePath) {
 }
 
 }  // namespace
+}  // namespace base

@@ -141,7 +141,7 @@ bool ReadWholeFile(const PathValue& path, std::string* contents) {
 }
 
 ScopedFile OpenFile(const PathValue& path, std::string_view mode) {
-  std::wstring wide_mode = Utf8ToWide(mode);
+  std::wstring wide_mode = strings::Utf8ToWide(mode);
   const size_t comma = wide_mode.find(L',');
   wide_mode.insert(comma == std::wstring::npos ? wide_mode.size() : comma, L"N");
   return ScopedFile(::_wfsopen(path.Text().c_str(), wide_mode.c_str(), _SH_DENYNO));

@@ -14,6 +14,11 @@
 namespace base {
 namespace {
 
+using test_support::ReadBytes;
+using test_support::ScopedEnvironmentVariable;
+using test_support::ScopedTempDir;
+using test_support::WriteBytes;
+
 class FileUtilWinTest : public ::testing::Test {
  protected:
   PathValue Path(std::wstring_view name = {}) const {

@@ -15,8 +15,8 @@ struct EnvironmentBlockTraits {
   static Handle Empty() { return nullptr; }
   static bool IsHeld(Handle block) { return block != nullptr; }
   static void Close(Handle block) {
-    const SystemFunction<decltype(&::DestroyEnvironmentBlock)> destroy(
-        L"userenv.dll", "DestroyEnvironmentBlock");
+    const SystemFunction<decltype(&::DestroyEnvironmentBlock)> destroy(L"userenv.dll",
+                                                                       "DestroyEnvironmentBlock");
     if (destroy) destroy(block);
   }
 };
@@ -26,8 +26,7 @@ using ScopedEnvironmentBlock = WinUniqueHandle<EnvironmentBlockTraits>;
 ScopedAttributeList MakeAttributeList(DWORD count) {
   SIZE_T size = 0;
   ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
-  auto* list =
-      static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(::HeapAlloc(::GetProcessHeap(), 0, size));
+  auto* list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(::HeapAlloc(::GetProcessHeap(), 0, size));
   if (!list) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return ScopedAttributeList();
@@ -190,7 +189,8 @@ Process StartPlannedProcess(const LaunchPlan& plan) {
   return process;
 }
 
-Process LaunchProcess(const CommandLine& command, const ProcessLaunchOptions& options) {
+Process LaunchProcess(const command_line::CommandLine& command,
+                      const ProcessLaunchOptions& options) {
   if (options.run_elevated) {
     return LaunchElevatedProcess(command, options.hide_window, options.wait_for_exit);
   }
@@ -199,8 +199,8 @@ Process LaunchProcess(const CommandLine& command, const ProcessLaunchOptions& op
 
 Process LaunchProcess(const std::wstring& command_text, const ProcessLaunchOptions& options) {
   if (options.run_elevated) {
-    return LaunchElevatedProcess(CommandLine::FromCommandText(command_text), options.hide_window,
-                                 options.wait_for_exit);
+    return LaunchElevatedProcess(command_line::CommandLine::FromCommandText(command_text),
+                                 options.hide_window, options.wait_for_exit);
   }
   const std::optional<LaunchPlan> plan =
       PlanLaunch(command_text, options, SupportsShadowStackPolicy());
@@ -211,7 +211,8 @@ Process LaunchProcess(const std::wstring& command_text, const ProcessLaunchOptio
   return StartPlannedProcess(*plan);
 }
 
-Process LaunchElevatedProcess(const CommandLine& command, bool hide_window, bool wait_for_exit) {
+Process LaunchElevatedProcess(const command_line::CommandLine& command, bool hide_window,
+                              bool wait_for_exit) {
   const SystemFunction<decltype(&::ShellExecuteExW)> shell_execute(L"shell32.dll",
                                                                    "ShellExecuteExW");
   if (!shell_execute) return Process();

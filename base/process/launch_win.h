@@ -97,9 +97,11 @@ Process StartPlannedProcess(const LaunchPlan& plan);
 // An empty Process means failure; the thread's last-error code is then the
 // failing Windows call's (ERROR_INVALID_PARAMETER for options that cannot be
 // carried out).
-Process LaunchProcess(const CommandLine& command, const ProcessLaunchOptions& options);
+Process LaunchProcess(const command_line::CommandLine& command,
+                      const ProcessLaunchOptions& options);
 Process LaunchProcess(const std::wstring& command_text, const ProcessLaunchOptions& options);
-Process LaunchElevatedProcess(const CommandLine& command, bool hide_window, bool wait_for_exit);
+Process LaunchElevatedProcess(const command_line::CommandLine& command, bool hide_window,
+                              bool wait_for_exit);
 
 // True on Windows 10 build 19041 and later, where the shadow-stack policy exists.
 bool SupportsShadowStackPolicy();

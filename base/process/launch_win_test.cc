@@ -10,6 +10,13 @@
 namespace base {
 namespace {
 
+using test_support::ReadBytes;
+using test_support::ReadProbeReport;
+using test_support::ScopedTempDir;
+using test_support::SiblingProgram;
+using test_support::StartWithRetries;
+using test_support::WriteBytes;
+
 class LaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -22,7 +29,9 @@ class LaunchTest : public ::testing::Test {
     }
   }
   std::filesystem::path report() const { return dir_.path() / "report.txt"; }
-  CommandLine Probe() const { return CommandLine(PathValue(SiblingProgram(L"payload_probe.exe"))); }
+  command_line::CommandLine Probe() const {
+    return command_line::CommandLine(PathValue(SiblingProgram(L"payload_probe.exe")));
+  }
 
   // A launch expected to succeed; a start Wine refuses under load is retried.
   template <typename Command>
@@ -35,7 +44,7 @@ class LaunchTest : public ::testing::Test {
     return child;
   }
 
-  DWORD RunToEnd(const ProcessLaunchOptions& options, const CommandLine& command) {
+  DWORD RunToEnd(const ProcessLaunchOptions& options, const command_line::CommandLine& command) {
     Process child = Launch(command, options);
     EXPECT_TRUE(child.IsUsable()) << GetLastError();
     EXPECT_NE(child.ProcessId(), 0u);
@@ -53,7 +62,7 @@ TEST_F(LaunchTest, WorkingDirectoryAndShowState) {
     ProcessLaunchOptions options;
     options.working_directory = PathValue(dir_.Wide());
     options.hide_window = hide;
-    CommandLine command = Probe();
+    command_line::CommandLine command = Probe();
     command.AddSwitch("silent");
     EXPECT_EQ(RunToEnd(options, command), 0u);
     auto probe = ReadProbeReport(report());
@@ -112,9 +121,9 @@ TEST_F(LaunchTest, StandardOutputThroughAPipeAndAnInheritedHandle) {
   options.std_output = write_end.Get();
   options.std_error = error_end.Get();
   options.inheritable_handles = {input.Get(), write_end.Get(), error_end.Get(), side_file.Get()};
-  const CommandLine command =
-      CommandLine::FromCommandText(Probe().CommandText() + L" --write-handle " +
-                                   std::to_wstring(reinterpret_cast<uintptr_t>(side_file.Get())));
+  const command_line::CommandLine command = command_line::CommandLine::FromCommandText(
+      Probe().CommandText() + L" --write-handle " +
+      std::to_wstring(reinterpret_cast<uintptr_t>(side_file.Get())));
   EXPECT_EQ(RunToEnd(options, command), 0u);
   write_end.Close();
   error_end.Close();
@@ -166,8 +175,8 @@ TEST_F(LaunchTest, WaitForExitOption) {
 
 TEST_F(LaunchTest, MissingProgramLeavesTheErrorOfTheFailedCall) {
   SetLastError(0);
-  Process child =
-      LaunchProcess(CommandLine(PathValue(dir_.Wide(L"missing.exe"))), ProcessLaunchOptions());
+  Process child = LaunchProcess(command_line::CommandLine(PathValue(dir_.Wide(L"missing.exe"))),
+                                ProcessLaunchOptions());
   EXPECT_FALSE(child.IsUsable());
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(child.ProcessId(), 0u);
@@ -175,8 +184,8 @@ TEST_F(LaunchTest, MissingProgramLeavesTheErrorOfTheFailedCall) {
 
 TEST_F(LaunchTest, NotAnExecutableFailsToStart) {
   WriteBytes(dir_.path() / "payload.exe", "this is not a program");
-  Process child =
-      LaunchProcess(CommandLine(PathValue(dir_.Wide(L"payload.exe"))), ProcessLaunchOptions());
+  Process child = LaunchProcess(command_line::CommandLine(PathValue(dir_.Wide(L"payload.exe"))),
+                                ProcessLaunchOptions());
   EXPECT_FALSE(child.IsUsable());
   EXPECT_NE(GetLastError(), 0u);
 }

@@ -15,6 +15,8 @@
 
 #include "base/unique_handle.h"
 
+namespace base {
+
 // Restores the thread's last-error code when it goes out of scope.
 class ScopedPreserveLastError {
  public:
@@ -84,5 +86,7 @@ struct AttributeListTraits {
   }
 };
 using ScopedAttributeList = WinUniqueHandle<AttributeListTraits>;
+
+}  // namespace base
 
 #endif  // BASE_WIN_SCOPED_HANDLE_H_

@@ -17,6 +17,8 @@
 
 #include "base/win/scoped_handle.h"
 
+namespace base {
+
 // `library` from System32, never from the program's folder or the path.
 inline ScopedLibrary LoadSystemLibrary(const wchar_t* library) {
   return ScopedLibrary(::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
@@ -46,5 +48,7 @@ class SystemFunction {
   ScopedLibrary library_;
   Function function_ = nullptr;
 };
+
+}  // namespace base
 
 #endif  // BASE_WIN_SYSTEM_LIBRARY_H_

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+namespace installer {
+
 bool ReadAtAttributionFile::Size(int64_t& size, uint32_t&) {
   size = static_cast<int64_t>(size_);
   return true;
@@ -24,3 +26,5 @@ bool ReadAtAttributionFile::Read(uint8_t* buffer, uint32_t size, uint32_t& read)
   read = static_cast<uint32_t>(count);
   return true;
 }
+
+}  // namespace installer

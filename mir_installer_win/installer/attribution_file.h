@@ -16,6 +16,8 @@
 
 #include "mir_installer_win/installer/binary_format.h"
 
+namespace installer {
+
 // A file read synchronously from a position. Failing calls set `error` to
 // the platform's error code.
 class AttributionFile {
@@ -33,8 +35,7 @@ using NativePathChar = std::filesystem::path::value_type;
 
 // `path` opened for reading, shared for reading only, or nothing with the
 // system's error code in `error`.
-std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path,
-                                                     uint32_t& error);
+std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path, uint32_t& error);
 
 // An AttributionFile of `size` bytes that `read_at` supplies: it fills the
 // span with the bytes from the offset, or returns false.
@@ -63,5 +64,7 @@ inline ReadAtAttributionFile MemoryAttributionFile(ByteSpan image) {
     return true;
   });
 }
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_FILE_H_

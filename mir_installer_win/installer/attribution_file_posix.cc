@@ -8,6 +8,8 @@
 #include "base/unique_handle.h"
 #include "mir_installer_win/installer/attribution_file.h"
 
+namespace installer {
+
 namespace {
 
 struct DescriptorTraits {
@@ -16,7 +18,7 @@ struct DescriptorTraits {
   static bool IsHeld(Handle descriptor) { return descriptor >= 0; }
   static void Close(Handle descriptor) { close(descriptor); }
 };
-using ScopedDescriptor = UniqueHandle<DescriptorTraits>;
+using ScopedDescriptor = base::UniqueHandle<DescriptorTraits>;
 
 class PosixAttributionFile : public AttributionFile {
  public:
@@ -49,8 +51,7 @@ class PosixAttributionFile : public AttributionFile {
 
 }  // namespace
 
-std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path,
-                                                     uint32_t& error) {
+std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path, uint32_t& error) {
   ScopedDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
   if (!file.IsValid()) {
     error = static_cast<uint32_t>(errno);
@@ -58,3 +59,5 @@ std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path,
   }
   return std::make_unique<PosixAttributionFile>(std::move(file));
 }
+
+}  // namespace installer

@@ -3,11 +3,13 @@
 #include "base/win/scoped_handle.h"
 #include "mir_installer_win/installer/attribution_file.h"
 
+namespace installer {
+
 namespace {
 
 class WindowsAttributionFile : public AttributionFile {
  public:
-  explicit WindowsAttributionFile(ScopedHandle file) : file_(std::move(file)) {}
+  explicit WindowsAttributionFile(base::ScopedHandle file) : file_(std::move(file)) {}
 
   bool Size(int64_t& size, uint32_t& error) override {
     LARGE_INTEGER file_size;
@@ -34,18 +36,19 @@ class WindowsAttributionFile : public AttributionFile {
     return false;
   }
 
-  ScopedHandle file_;
+  base::ScopedHandle file_;
 };
 
 }  // namespace
 
-std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path,
-                                                     uint32_t& error) {
-  ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path, uint32_t& error) {
+  base::ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     error = ::GetLastError();
     return nullptr;
   }
   return std::make_unique<WindowsAttributionFile>(std::move(file));
 }
+
+}  // namespace installer

@@ -7,6 +7,8 @@
 #include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
 
+namespace installer {
+
 std::string FindAttributionInFile(AttributionFile& file) {
   int64_t size = 0;
   uint32_t error = 0;
@@ -22,8 +24,8 @@ std::string FindAttributionInFile(AttributionFile& file) {
 
   const uint64_t window = std::min<uint64_t>(static_cast<uint64_t>(size), kTailWindowSize);
   if (!file.SeekFromStart(size - static_cast<int64_t>(window), error)) {
-    LOG_AT(kAttributionLog, 525, ERROR) << "[InstallAttribution] SetFilePointerEx (tail) failed: "
-                                        << error;
+    LOG_AT(kAttributionLog, 525, ERROR)
+        << "[InstallAttribution] SetFilePointerEx (tail) failed: " << error;
     return std::string();
   }
   std::vector<uint8_t> tail(window);
@@ -38,8 +40,9 @@ std::string FindAttributionInFile(AttributionFile& file) {
   if (value.empty()) value = FindChannelInfoDelimited(tail);
   if (!value.empty()) {
     file.Close();
-    LOG_AT(kAttributionLog, 545, INFO) << "[InstallAttribution] CHANNEL_INFO from file tail window ("
-                                       << read << " bytes, same idea as 4f51b96/8656c3c2)";
+    LOG_AT(kAttributionLog, 545, INFO)
+        << "[InstallAttribution] CHANNEL_INFO from file tail window (" << read
+        << " bytes, same idea as 4f51b96/8656c3c2)";
     return value;
   }
 
@@ -56,8 +59,8 @@ std::string FindAttributionInFile(AttributionFile& file) {
     return std::string();
   }
   if (!file.SeekFromStart(0, error)) {
-    LOG_AT(kAttributionLog, 566, ERROR) << "[InstallAttribution] SetFilePointerEx (BOF) failed: "
-                                        << error;
+    LOG_AT(kAttributionLog, 566, ERROR)
+        << "[InstallAttribution] SetFilePointerEx (BOF) failed: " << error;
     return std::string();
   }
   tail = std::vector<uint8_t>();  // release the window before the image is allocated
@@ -69,3 +72,5 @@ std::string FindAttributionInFile(AttributionFile& file) {
   file.Close();
   return FindChannelInfoInPeImage(image);
 }
+
+}  // namespace installer

@@ -10,6 +10,8 @@
 
 #include "mir_installer_win/installer/attribution_file.h"
 
+namespace installer {
+
 inline constexpr int64_t kMaxAttributionFileSize = 536870912;  // 512 MiB
 inline constexpr uint64_t kTailWindowSize = 1048576;           // 1 MiB
 inline constexpr uint64_t kWholeImageScanLimit = 67108864;     // 64 MiB
@@ -17,5 +19,7 @@ inline constexpr uint64_t kWholeImageScanLimit = 67108864;     // 64 MiB
 // The CHANNEL_INFO value in `file`, or empty. The file is closed before the
 // PE search starts; every outcome is logged.
 std::string FindAttributionInFile(AttributionFile& file);
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_LOCATOR_H_

@@ -7,7 +7,11 @@
 #include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 
+namespace installer {
 namespace {
+
+using test_support::AttributionLine;
+using test_support::ScopedLogCapture;
 
 // A file of `size` bytes (zeros, with `content` at `content_at`) whose
 // operations fail, or read short, as a case asks.
@@ -15,9 +19,9 @@ class FakeFile : public AttributionFile {
  public:
   struct Faults {
     bool size_fails = false;
-    int failing_seek = -1;         // the first seek is 0
-    int failing_read = -1;         // the first read is 0
-    int short_read = -1;           // that read returns half of what was asked
+    int failing_seek = -1;  // the first seek is 0
+    int failing_read = -1;  // the first read is 0
+    int short_read = -1;    // that read returns half of what was asked
     bool read_returns_nothing = false;
   };
   FakeFile(uint64_t size, std::string_view content, uint64_t content_at, Faults faults)
@@ -73,22 +77,55 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
     std::string value;
     std::vector<std::string> lines;
   } cases[] = {
-      {"the size cannot be read", 4096, 0, {.size_fails = true}, "",
+      {"the size cannot be read",
+       4096,
+       0,
+       {.size_fails = true},
+       "",
        {AttributionLine(504, "GetFileSizeEx failed: 6", "ERROR")}},
-      {"the tail cannot be reached", 4096, 0, {.failing_seek = 0}, "",
+      {"the tail cannot be reached",
+       4096,
+       0,
+       {.failing_seek = 0},
+       "",
        {AttributionLine(525, "SetFilePointerEx (tail) failed: 131", "ERROR")}},
-      {"the tail cannot be read", 4096, 0, {.failing_read = 0}, "",
+      {"the tail cannot be read",
+       4096,
+       0,
+       {.failing_read = 0},
+       "",
        {AttributionLine(536, "ReadFile (tail window) failed", "ERROR")}},
-      {"the tail reads nothing", 4096, 0, {.read_returns_nothing = true}, "",
+      {"the tail reads nothing",
+       4096,
+       0,
+       {.read_returns_nothing = true},
+       "",
        {AttributionLine(536, "ReadFile (tail window) failed", "ERROR")}},
-      {"a short tail read is accepted", 4096, 100, {.short_read = 0}, "d=1",
-       {AttributionLine(545, "CHANNEL_INFO from file tail window (2048 bytes, same idea as "
-                             "4f51b96/8656c3c2)")}},
-      {"the start cannot be reached after a miss", kTwoMebibytes, 0, {.failing_seek = 1}, "",
+      {"a short tail read is accepted",
+       4096,
+       100,
+       {.short_read = 0},
+       "d=1",
+       {AttributionLine(545,
+                        "CHANNEL_INFO from file tail window (2048 bytes, same idea as "
+                        "4f51b96/8656c3c2)")}},
+      {"the start cannot be reached after a miss",
+       kTwoMebibytes,
+       0,
+       {.failing_seek = 1},
+       "",
        {AttributionLine(566, "SetFilePointerEx (BOF) failed: 131", "ERROR")}},
-      {"the whole image cannot be read", kTwoMebibytes, 0, {.failing_read = 1}, "",
+      {"the whole image cannot be read",
+       kTwoMebibytes,
+       0,
+       {.failing_read = 1},
+       "",
        {AttributionLine(577, "ReadFile (full image) failed", "ERROR")}},
-      {"the whole image reads short", kTwoMebibytes, 0, {.short_read = 1}, "",
+      {"the whole image reads short",
+       kTwoMebibytes,
+       0,
+       {.short_read = 1},
+       "",
        {AttributionLine(577, "ReadFile (full image) failed", "ERROR")}},
   };
   for (const auto& c : cases) {
@@ -101,3 +138,4 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
 }
 
 }  // namespace
+}  // namespace installer

@@ -4,7 +4,11 @@
 
 #include "logging/logging.h"
 
+namespace installer {
+
 inline constexpr logging::LogSource kAttributionLog{
     "mir_installer_win/installer/install_attribution_win"};
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_LOG_H_

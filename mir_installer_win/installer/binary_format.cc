@@ -1,5 +1,7 @@
 #include "mir_installer_win/installer/binary_format.h"
 
+namespace installer {
+
 std::optional<DerElement> ReadDerElement(ByteSpan bytes) {
   if (bytes.size() < 2) return std::nullopt;
   uint64_t header = 2;
@@ -15,3 +17,5 @@ std::optional<DerElement> ReadDerElement(ByteSpan bytes) {
   if (!Contains(bytes, 0, header + content)) return std::nullopt;
   return DerElement{bytes[0], header + content};
 }
+
+}  // namespace installer

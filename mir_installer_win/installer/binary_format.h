@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+namespace installer {
+
 using ByteSpan = std::span<const uint8_t>;
 using MutableByteSpan = std::span<uint8_t>;
 
@@ -60,5 +62,7 @@ struct DerElement {
   uint64_t length = 0;
 };
 std::optional<DerElement> ReadDerElement(ByteSpan bytes);
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_BINARY_FORMAT_H_

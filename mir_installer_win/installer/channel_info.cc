@@ -3,6 +3,8 @@
 #include "mir_installer_win/installer/attribution_log.h"
 #include "strings/utf_string_conversions.h"
 
+namespace installer {
+
 namespace {
 
 std::string_view AsText(ByteSpan span) {
@@ -68,8 +70,9 @@ bool IsWellFormedWithoutNoncharacters(std::string_view bytes) {
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t length;
-    const uint32_t code_point = DecodeUtf8Sequence(bytes.substr(pos), length);
-    if (code_point == kInvalidCodePoint || IsNoncharacter(code_point)) return false;
+    const uint32_t code_point = strings::DecodeUtf8Sequence(bytes.substr(pos), length);
+    if (code_point == strings::kInvalidCodePoint || strings::IsNoncharacter(code_point))
+      return false;
     pos += length;
   }
   return true;
@@ -117,3 +120,5 @@ std::string FindChannelInfoDelimited(ByteSpan span) {
   }
   return result;
 }
+
+}  // namespace installer

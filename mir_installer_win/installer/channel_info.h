@@ -18,6 +18,8 @@
 
 #include "mir_installer_win/installer/binary_format.h"
 
+namespace installer {
+
 inline constexpr size_t kMaxChannelInfoLength = 4096;
 inline constexpr std::string_view kTrailerMarker = "MIRBCH01";
 // The tags are "CHANNEL_INFO:" and ":CHANNEL_INFO". Only the name is kept as
@@ -42,5 +44,7 @@ std::string FindChannelInfoTrailerAfterDer(ByteSpan span);
 // flood the log.
 inline constexpr uint64_t kMaxMalformedWarnings = 10;
 std::string FindChannelInfoDelimited(ByteSpan span);
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_CHANNEL_INFO_H_

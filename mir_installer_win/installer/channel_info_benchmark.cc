@@ -50,25 +50,27 @@ template <typename Search>
 void Run(benchmark::State& state, Search search) {
   logging::ConfigureLogging(logging::LogSettings());  // warnings are gated off, as in a test
   const std::vector<uint8_t>& buffer = Buffer(static_cast<Content>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(search(ByteSpan(buffer)));
+  for (auto _ : state) benchmark::DoNotOptimize(search(installer::ByteSpan(buffer)));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * buffer.size()));
 }
 
 // The yardstick: every 'C' found with memchr, as a tag search must do.
 void BM_Memchr(benchmark::State& state) {
-  Run(state, [](ByteSpan span) {
+  Run(state, [](installer::ByteSpan span) {
     size_t count = 0;
-    for (const uint8_t* p = span.data(); (p = static_cast<const uint8_t*>(std::memchr(
-                                               p, 'C', span.data() + span.size() - p)));
+    for (const uint8_t* p = span.data();
+         (p = static_cast<const uint8_t*>(std::memchr(p, 'C', span.data() + span.size() - p)));
          ++p) {
       ++count;
     }
     return count;
   });
 }
-void BM_Trailer(benchmark::State& state) { Run(state, FindChannelInfoTrailer); }
-void BM_TrailerAfterDer(benchmark::State& state) { Run(state, FindChannelInfoTrailerAfterDer); }
-void BM_Delimited(benchmark::State& state) { Run(state, FindChannelInfoDelimited); }
+void BM_Trailer(benchmark::State& state) { Run(state, installer::FindChannelInfoTrailer); }
+void BM_TrailerAfterDer(benchmark::State& state) {
+  Run(state, installer::FindChannelInfoTrailerAfterDer);
+}
+void BM_Delimited(benchmark::State& state) { Run(state, installer::FindChannelInfoDelimited); }
 // The buffer behind PE headers whose one certificate entry covers all of it,
 // so the walk and the scan both search everything.
 void BM_PeImage(benchmark::State& state) {
@@ -76,7 +78,9 @@ void BM_PeImage(benchmark::State& state) {
   std::vector<uint8_t>& image = images[state.range(0)];
   if (image.empty()) {
     image = Buffer(static_cast<Content>(state.range(0)));
-    const auto put32 = [&](size_t offset, uint32_t value) { std::memcpy(&image[offset], &value, 4); };
+    const auto put32 = [&](size_t offset, uint32_t value) {
+      std::memcpy(&image[offset], &value, 4);
+    };
     std::memset(image.data(), 0, 0x200);
     std::memcpy(image.data(), "MZ", 2);
     put32(0x3C, 0x80);
@@ -90,7 +94,7 @@ void BM_PeImage(benchmark::State& state) {
     put32(0x200, static_cast<uint32_t>(kSize - 0x200));
   }
   logging::ConfigureLogging(logging::LogSettings());
-  for (auto _ : state) benchmark::DoNotOptimize(FindChannelInfoInPeImage(image));
+  for (auto _ : state) benchmark::DoNotOptimize(installer::FindChannelInfoInPeImage(image));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
 }
 

@@ -5,7 +5,10 @@
 
 #include "testing/log_capture.h"
 
+namespace installer {
 namespace {
+
+using test_support::ScopedLogCapture;
 
 using ::testing::ElementsAre;
 
@@ -173,3 +176,4 @@ TEST(ChannelInfoTest, MalformedCandidatesCannotFloodTheLog) {
 }
 
 }  // namespace
+}  // namespace installer

@@ -9,6 +9,8 @@
 #include "registry/registry_key_win.h"
 #include "strings/utf_string_conversions.h"
 
+namespace installer {
+
 std::string ReadAttributionFromFile(const wchar_t* path) {
   uint32_t error = 0;
   const std::unique_ptr<AttributionFile> file = OpenAttributionFile(path, error);
@@ -41,13 +43,13 @@ bool WriteAttributionToRegistry(std::string_view value) {
     return false;
   }
   const std::wstring key_path = AttributionKeyPath();
-  RegistryKey key;
+  registry::RegistryKey key;
   if (key.CreateKey(HKEY_CURRENT_USER, key_path.c_str(), KEY_SET_VALUE) != ERROR_SUCCESS) {
     LOG_AT(kAttributionLog, 620, ERROR)
         << "[InstallAttribution] Cannot create registry key: " << key_path;
     return false;
   }
-  const std::wstring data = Utf8ToWide(value);
+  const std::wstring data = strings::Utf8ToWide(value);
   const LONG result = key.WriteString(L"CHANNEL_INFO", data.c_str());
   if (result != ERROR_SUCCESS) {
     LOG_AT(kAttributionLog, 628, ERROR) << "[InstallAttribution] Failed to write CHANNEL_INFO"
@@ -59,3 +61,5 @@ bool WriteAttributionToRegistry(std::string_view value) {
                                      << key_path << " value_len=" << value.size();
   return true;
 }
+
+}  // namespace installer

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace installer {
+
 // The value, or empty when there is none or the file cannot be read. The
 // path is given to the system unchanged.
 std::string ReadAttributionFromFile(const wchar_t* path);
@@ -23,5 +25,7 @@ bool WriteAttributionToRegistry(std::string_view value);
 
 // The key the value is written under, below HKEY_CURRENT_USER.
 std::wstring AttributionKeyPath();
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_

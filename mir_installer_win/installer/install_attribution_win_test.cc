@@ -12,7 +12,18 @@
 #include "testing/scoped_registry_key_win.h"
 #include "testing/synthetic_pe_image.h"
 
+namespace installer {
 namespace {
+
+using test_support::AttributionLine;
+using test_support::BaseSyntheticImage;
+using test_support::PeVariant;
+using test_support::PeVariants;
+using test_support::ScopedLogCapture;
+using test_support::ScopedRegistryTree;
+using test_support::ScopedTempDir;
+using test_support::SyntheticImage;
+using test_support::WriteBytes;
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -21,8 +32,8 @@ using ::testing::IsEmpty;
 // start and `tail` at the very end.
 void MakeFile(const std::wstring& path, uint64_t size, std::string_view head,
               std::string_view tail = {}) {
-  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(file.IsValid());
   DWORD written = 0;
   ASSERT_TRUE(
@@ -128,13 +139,14 @@ TEST_F(AttributionFileTest, SmallFileWithoutARecordIsNotAPeImage) {
   EXPECT_EQ(Read(), "");
   EXPECT_THAT(capture_.Bodies(), ElementsAre(AttributionLine(354,
                                                              "ParsePeHeaders failed (not a PE or "
-                                                             "unsupported optional header)", "ERROR")));
+                                                             "unsupported optional header)",
+                                                             "ERROR")));
 }
 
 TEST_F(AttributionFileTest, UnopenableFiles) {
   EXPECT_EQ(Read(), "");
   WriteBytes(File(), "x");
-  ScopedHandle holder(
+  base::ScopedHandle holder(
       CreateFileW(File().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder.IsValid());
   EXPECT_EQ(Read(), "");
@@ -207,3 +219,4 @@ TEST_F(AttributionStoreTest, OnlyChannelInfoChanges) {
 }
 
 }  // namespace
+}  // namespace installer

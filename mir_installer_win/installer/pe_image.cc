@@ -3,6 +3,8 @@
 #include "mir_installer_win/installer/attribution_log.h"
 #include "mir_installer_win/installer/channel_info.h"
 
+namespace installer {
+
 namespace {
 
 // A WIN_CERTIFICATE's content: the signature first, perhaps a record after it.
@@ -117,8 +119,8 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
   }
   const uint32_t first_length = cert_rva != 0 ? ReadLe32(image, cert_rva).value_or(0) : 0;
   uint64_t table_bytes_used = cert_size;
-  if (walk && first_length >= kCertificateEntryHeaderSize && Contains(image, cert_rva, first_length) &&
-      first_length > cert_size) {
+  if (walk && first_length >= kCertificateEntryHeaderSize &&
+      Contains(image, cert_rva, first_length) && first_length > cert_size) {
     // An injector that grew the entry but not the directory.
     LOG_AT(kAttributionLog, 401, WARNING)
         << "[InstallAttribution] DataDirectory[4].Size (" << cert_size
@@ -150,8 +152,8 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
       break;
     }
     // The last entry that yields a value wins.
-    std::string value = SearchCertificateContent(
-        image.subspan(position + kCertificateEntryHeaderSize, length - kCertificateEntryHeaderSize));
+    std::string value = SearchCertificateContent(image.subspan(
+        position + kCertificateEntryHeaderSize, length - kCertificateEntryHeaderSize));
     if (!value.empty()) result = std::move(value);
     offset += aligned;
   }
@@ -173,3 +175,5 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
   }
   return result;
 }
+
+}  // namespace installer

@@ -12,15 +12,17 @@
 
 #include "mir_installer_win/installer/binary_format.h"
 
+namespace installer {
+
 // Where the fields read here lie. e is e_lfanew, the offset of the NT headers.
-inline constexpr uint64_t kNtHeadersOffsetField = 0x3C;      // e_lfanew
-inline constexpr uint64_t kOptionalHeaderSizeField = 20;     // from e: SizeOfOptionalHeader
-inline constexpr uint64_t kOptionalHeaderStart = 24;         // from e: Magic
-inline constexpr uint64_t kChecksumField = 64;               // from the optional header
-inline constexpr uint64_t kPe32Directories = 96;             // from the optional header
-inline constexpr uint64_t kPe32PlusDirectories = 112;        // from the optional header
-inline constexpr uint64_t kDirectoryEntrySize = 8;           // VirtualAddress, Size
-inline constexpr uint32_t kCertificateTableEntry = 4;        // DataDirectory[4]
+inline constexpr uint64_t kNtHeadersOffsetField = 0x3C;   // e_lfanew
+inline constexpr uint64_t kOptionalHeaderSizeField = 20;  // from e: SizeOfOptionalHeader
+inline constexpr uint64_t kOptionalHeaderStart = 24;      // from e: Magic
+inline constexpr uint64_t kChecksumField = 64;            // from the optional header
+inline constexpr uint64_t kPe32Directories = 96;          // from the optional header
+inline constexpr uint64_t kPe32PlusDirectories = 112;     // from the optional header
+inline constexpr uint64_t kDirectoryEntrySize = 8;        // VirtualAddress, Size
+inline constexpr uint32_t kCertificateTableEntry = 4;     // DataDirectory[4]
 inline constexpr uint16_t kPe32Magic = 0x10B;
 inline constexpr uint16_t kPe32PlusMagic = 0x20B;
 inline constexpr uint16_t kMinimumOptionalHeaderSize = 0x60;
@@ -30,8 +32,8 @@ inline constexpr uint16_t kMinimumOptionalHeaderSize = 0x60;
 inline constexpr uint64_t kCertificateEntryHeaderSize = 8;
 inline constexpr uint64_t kCertificateRevisionField = 4;
 inline constexpr uint64_t kCertificateTypeField = 6;
-inline constexpr uint16_t kCertificateRevision2 = 0x0200;       // WIN_CERT_REVISION_2_0
-inline constexpr uint16_t kCertificateTypePkcsSignedData = 2;   // WIN_CERT_TYPE_PKCS_SIGNED_DATA
+inline constexpr uint16_t kCertificateRevision2 = 0x0200;      // WIN_CERT_REVISION_2_0
+inline constexpr uint16_t kCertificateTypePkcsSignedData = 2;  // WIN_CERT_TYPE_PKCS_SIGNED_DATA
 
 struct CertificateDirectory {
   uint32_t cert_rva = 0;  // for this entry a file offset, not a memory address
@@ -49,16 +51,16 @@ struct PeLayout {
 // why an image is not parsed.
 enum class PeHeaderCheck {
   kPassed,
-  kNoMzHeader,                      // fewer than 64 bytes, or no "MZ"
-  kNtHeadersOutside,                // e_lfanew past the end, or fewer than 24 bytes there
-  kNoPeSignature,                   // not "PE\0\0" at e_lfanew
-  kFileHeaderCut,                   // fewer than e + 26 bytes
-  kOptionalHeaderTooSmall,          // SizeOfOptionalHeader below 96
-  kOptionalHeaderOutside,           // the optional header runs past the end
-  kUnknownMagic,                    // neither PE32 nor PE32+
-  kDirectoriesOutside,              // the directories start past the optional header
-  kTooFewDirectories,               // NumberOfRvaAndSizes below 5
-  kCertificateEntryOutside,         // DataDirectory[4] ends past the optional header
+  kNoMzHeader,               // fewer than 64 bytes, or no "MZ"
+  kNtHeadersOutside,         // e_lfanew past the end, or fewer than 24 bytes there
+  kNoPeSignature,            // not "PE\0\0" at e_lfanew
+  kFileHeaderCut,            // fewer than e + 26 bytes
+  kOptionalHeaderTooSmall,   // SizeOfOptionalHeader below 96
+  kOptionalHeaderOutside,    // the optional header runs past the end
+  kUnknownMagic,             // neither PE32 nor PE32+
+  kDirectoriesOutside,       // the directories start past the optional header
+  kTooFewDirectories,        // NumberOfRvaAndSizes below 5
+  kCertificateEntryOutside,  // DataDirectory[4] ends past the optional header
 };
 // What the check is about, for messages.
 const char* DescribePeHeaderCheck(PeHeaderCheck check);
@@ -72,5 +74,7 @@ std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image);
 
 // The value found in the image, or empty. Logs each stage's outcome.
 std::string FindChannelInfoInPeImage(ByteSpan image);
+
+}  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_PE_IMAGE_H_

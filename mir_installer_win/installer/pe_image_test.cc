@@ -7,7 +7,15 @@
 #include "testing/log_capture.h"
 #include "testing/synthetic_pe_image.h"
 
+namespace installer {
 namespace {
+
+using test_support::AttributionLine;
+using test_support::BaseSyntheticImage;
+using test_support::PeVariant;
+using test_support::PeVariants;
+using test_support::ScopedLogCapture;
+using test_support::SyntheticImage;
 
 TEST(PeImageTest, Variants) {
   for (const PeVariant& variant : PeVariants()) {
@@ -83,10 +91,10 @@ TEST(PeImageTest, HeaderChecksFailInTheirOrder) {
     EXPECT_EQ(CheckPeHeaders(image.bytes, layout), c.first_failed);
     ScopedLogCapture capture;
     EXPECT_EQ(FindChannelInfoInPeImage(image.bytes), "");
-    EXPECT_THAT(capture.Bodies(),
-                ::testing::ElementsAre(AttributionLine(
-                    354, "ParsePeHeaders failed (not a PE or unsupported optional header)",
-                    "ERROR")));
+    EXPECT_THAT(
+        capture.Bodies(),
+        ::testing::ElementsAre(AttributionLine(
+            354, "ParsePeHeaders failed (not a PE or unsupported optional header)", "ERROR")));
   }
   ScopedLogCapture capture;
   EXPECT_EQ(FindChannelInfoInPeImage({}), "");
@@ -158,9 +166,8 @@ TEST(PeImageTest, WalkAndScan) {
        [] {
          SyntheticImage image = BaseSyntheticImage();
          image.PadTo(0x200);
-         const std::string content =
-             kDer + "CHANNEL_INFO:delimited:CHANNEL_INFO" + std::string("MIRBCH01\x07\0\0\0", 12) +
-             "trailer";
+         const std::string content = kDer + "CHANNEL_INFO:delimited:CHANNEL_INFO" +
+                                     std::string("MIRBCH01\x07\0\0\0", 12) + "trailer";
          image.Put32(0x12C, static_cast<uint32_t>(AlignTo8(8 + content.size())));
          PutEntry(image, 0x200, content, static_cast<uint32_t>(8 + content.size()));
          image.PadTo(0x200 + AlignTo8(8 + content.size()));
@@ -199,3 +206,4 @@ TEST(PeImageTest, WalkErrorsStillLetTheScanRun) {
 }
 
 }  // namespace
+}  // namespace installer

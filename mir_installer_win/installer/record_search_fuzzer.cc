@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = logging::ConfigureLogging(logging::LogSettings());  // no log file
   (void)quiet;
-  const std::string value = MIR_FUZZED_SEARCH(ByteSpan(data, size));
-  if (!value.empty() && !IsValidChannelInfo(value)) abort();
+  const std::string value = MIR_FUZZED_SEARCH(installer::ByteSpan(data, size));
+  if (!value.empty() && !installer::IsValidChannelInfo(value)) abort();
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "mir_installer_win/setup_launcher/error_box_win.h"
 
+namespace setup_launcher {
+
 namespace {
 
 MessageBoxFunction g_message_box = &::MessageBoxW;
@@ -13,3 +15,5 @@ void ShowErrorBox(const wchar_t* text) {
 void SetMessageBoxForTesting(MessageBoxFunction function) {
   g_message_box = function ? function : &::MessageBoxW;
 }
+
+}  // namespace setup_launcher

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+namespace setup_launcher {
+
 inline constexpr wchar_t kErrorBoxCaption[] = L"Mirelo Browser Setup";
 inline constexpr wchar_t kInitializationFailedText[] =
     L"Setup initialization failed. Please run the setup again.";
@@ -25,5 +27,7 @@ void ShowErrorBox(const wchar_t* text);
 // outside. Null puts MessageBoxW back.
 using MessageBoxFunction = int(WINAPI*)(HWND, const wchar_t*, const wchar_t*, UINT);
 void SetMessageBoxForTesting(MessageBoxFunction function);
+
+}  // namespace setup_launcher
 
 #endif  // MIR_INSTALLER_WIN_SETUP_LAUNCHER_ERROR_BOX_WIN_H_

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+namespace setup_launcher {
 namespace {
 
 UINT g_style = 0;
@@ -22,3 +23,4 @@ TEST(ErrorBoxTest, AsksForTheErrorIconAndOneOkButton) {
 }
 
 }  // namespace
+}  // namespace setup_launcher

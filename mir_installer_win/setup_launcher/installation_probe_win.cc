@@ -6,6 +6,8 @@
 #include "product/product_details.h"
 #include "registry/registry_key_win.h"
 
+namespace setup_launcher {
+
 bool IsAlreadyInstalled() {
   LOG_AT(kLauncherLog, 112, INFO) << "[IsAlreadyInstalled] START";
   const std::wstring product = product::ProductRegistryName();
@@ -19,7 +21,7 @@ bool IsAlreadyInstalled() {
   LOG_AT(kLauncherLog, 123, INFO) << "[IsAlreadyInstalled] Registry key path: " << key_path;
 
   LOG_AT(kLauncherLog, 126, INFO) << "[IsAlreadyInstalled] Opening registry key...";
-  RegistryKey key(HKEY_CURRENT_USER, key_path.c_str(), KEY_READ);
+  registry::RegistryKey key(HKEY_CURRENT_USER, key_path.c_str(), KEY_READ);
   if (!key.IsOpen()) {
     LOG_AT(kLauncherLog, 129, INFO)
         << "[IsAlreadyInstalled] Registry key not found (first install), returning false";
@@ -45,3 +47,5 @@ bool IsAlreadyInstalled() {
                                   << TrueFalse(installed);
   return installed;
 }
+
+}  // namespace setup_launcher

@@ -10,7 +10,12 @@
 #include "testing/log_capture.h"
 #include "testing/scoped_registry_key_win.h"
 
+namespace setup_launcher {
 namespace {
+
+using test_support::LauncherLine;
+using test_support::ScopedLogCapture;
+using test_support::ScopedRegistryTree;
 
 using ::testing::ElementsAre;
 
@@ -28,8 +33,8 @@ std::vector<std::string> Opening() {
   return {LauncherLine(112, "[IsAlreadyInstalled] START"),
           LauncherLine(115, "[IsAlreadyInstalled] Product: Mirelo Browser"),
           LauncherLine(123,
-               "[IsAlreadyInstalled] Registry key path: Software\\Microsoft\\Windows\\"
-               "CurrentVersion\\Uninstall\\Mirelo Browser"),
+                       "[IsAlreadyInstalled] Registry key path: Software\\Microsoft\\Windows\\"
+                       "CurrentVersion\\Uninstall\\Mirelo Browser"),
           LauncherLine(126, "[IsAlreadyInstalled] Opening registry key...")};
 }
 
@@ -44,8 +49,8 @@ TEST_F(InstallationProbeTest, NoKeyIsAFirstInstall) {
   EXPECT_FALSE(IsAlreadyInstalled());
   std::vector<std::string> expected = Opening();
   expected.push_back(LauncherLine(129,
-                          "[IsAlreadyInstalled] Registry key not found (first install), "
-                          "returning false"));
+                                  "[IsAlreadyInstalled] Registry key not found (first install), "
+                                  "returning false"));
   EXPECT_EQ(capture_.Bodies(), expected);
 }
 
@@ -61,16 +66,16 @@ TEST_F(InstallationProbeTest, ValueOutcomes) {
        [](const ScopedRegistryTree& tree) { tree.SetString(L"DisplayName", L"Mirelo Browser"); },
        false,
        {LauncherLine(139,
-             "[IsAlreadyInstalled] InstallLocation value not found, error code: 2, "
-             "returning false")}},
+                     "[IsAlreadyInstalled] InstallLocation value not found, error code: 2, "
+                     "returning false")}},
       {"REG_DWORD value",
        [&](const ScopedRegistryTree& tree) {
          tree.SetRaw(L"InstallLocation", REG_DWORD, &number, 4);
        },
        false,
        {LauncherLine(139,
-             "[IsAlreadyInstalled] InstallLocation value not found, error code: 1012, "
-             "returning false")}},
+                     "[IsAlreadyInstalled] InstallLocation value not found, error code: 1012, "
+                     "returning false")}},
       {"empty value",
        [](const ScopedRegistryTree& tree) { tree.SetString(L"InstallLocation", L""); },
        false,
@@ -83,8 +88,8 @@ TEST_F(InstallationProbeTest, ValueOutcomes) {
        },
        true,
        {LauncherLine(143,
-             "[IsAlreadyInstalled] InstallLocation read successfully: "
-             "C:\\No\\Such\\Mir\xC3\xA9lo"),
+                     "[IsAlreadyInstalled] InstallLocation read successfully: "
+                     "C:\\No\\Such\\Mir\xC3\xA9lo"),
         LauncherLine(145, "[IsAlreadyInstalled] Result: INSTALLED"),
         LauncherLine(146, "[IsAlreadyInstalled] END - returning true")}},
       {"blanks count as installed",
@@ -113,3 +118,4 @@ TEST_F(InstallationProbeTest, MachineWideRegistrationIsNotSeen) {
 }
 
 }  // namespace
+}  // namespace setup_launcher

@@ -12,24 +12,27 @@
 #include "mir_installer_win/setup_launcher/launcher_log.h"
 #include "strings/utf_string_conversions.h"
 
+namespace setup_launcher {
+
 namespace {
 
 // Opens `path` shared for reading only and checks that it holds exactly
 // `bytes`. Written and closed a moment ago, the file could have been
 // replaced or changed in between; while the handle is held, it cannot be.
-ScopedHandle HoldWrittenFile(const PathValue& path, std::span<const char> bytes) {
-  ScopedHandle file(::CreateFileW(path.Text().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+base::ScopedHandle HoldWrittenFile(const base::PathValue& path, std::span<const char> bytes) {
+  base::ScopedHandle file(::CreateFileW(path.Text().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return file;
   constexpr DWORD kChunkSize = 1 << 20;
   std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunkSize]);
   if (!chunk) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return ScopedHandle();
+    return base::ScopedHandle();
   }
   size_t compared = 0;
   for (DWORD read = 0;; compared += read) {
-    if (!::ReadFile(file.Get(), chunk.get(), kChunkSize, &read, nullptr)) return ScopedHandle();
+    if (!::ReadFile(file.Get(), chunk.get(), kChunkSize, &read, nullptr))
+      return base::ScopedHandle();
     if (read == 0) break;
     if (read > bytes.size() - compared ||
         std::memcmp(chunk.get(), bytes.data() + compared, read) != 0) {
@@ -38,38 +41,39 @@ ScopedHandle HoldWrittenFile(const PathValue& path, std::span<const char> bytes)
   }
   if (compared != bytes.size()) {
     ::SetLastError(ERROR_FILE_INVALID);  // altered from outside since it was written
-    return ScopedHandle();
+    return base::ScopedHandle();
   }
   return file;
 }
 
 }  // namespace
 
-PathValue CreateWorkDirectory(ScopedHandle& hold) {
+base::PathValue CreateWorkDirectory(base::ScopedHandle& hold) {
   hold.Close();
-  PathValue temp;
-  if (!base::QueryTempDirectory(temp)) return PathValue();
+  base::PathValue temp;
+  if (!base::QueryTempDirectory(temp)) return base::PathValue();
   const DWORD ticks = ::GetTickCount();
   const DWORD process_id = ::GetCurrentProcessId();
-  const PathValue directory =
-      temp.AppendComponent(Utf8ToWide(absl::StrFormat("MirSetup_%lu_%lu", process_id, ticks)));
+  const base::PathValue directory = temp.AppendComponent(
+      strings::Utf8ToWide(absl::StrFormat("MirSetup_%lu_%lu", process_id, ticks)));
   // The temporary directory may be missing (GetTempPathW does not check);
   // the work directory itself must be new.
-  if (!base::EnsureDirectory(temp) || !base::CreateNewDirectory(directory)) return PathValue();
+  if (!base::EnsureDirectory(temp) || !base::CreateNewDirectory(directory))
+    return base::PathValue();
   // Without delete sharing: nobody can rename it away and put another in its place.
   hold.Reset(::CreateFileW(directory.Text().c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!hold.IsValid()) {
-    ScopedPreserveLastError keep_error;
+    base::ScopedPreserveLastError keep_error;
     ::RemoveDirectoryW(directory.Text().c_str());
-    return PathValue();
+    return base::PathValue();
   }
   LOG_AT(kLauncherLog, 195, INFO) << "Temp directory created: " << directory;
   return directory;
 }
 
-bool ExtractResourceToFile(int32_t id, const PathValue& path, ScopedHandle& hold) {
+bool ExtractResourceToFile(int32_t id, const base::PathValue& path, base::ScopedHandle& hold) {
   hold.Close();
   LOG_AT(kLauncherLog, 48, INFO) << "Extracting resource " << id << " to " << path;
   HMODULE module = ::GetModuleHandleW(nullptr);
@@ -114,3 +118,5 @@ bool ExtractResourceToFile(int32_t id, const PathValue& path, ScopedHandle& hold
   LOG_AT(kLauncherLog, 89, INFO) << "Successfully extracted resource to " << path;
   return true;
 }
+
+}  // namespace setup_launcher

@@ -13,6 +13,8 @@
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
 
+namespace setup_launcher {
+
 inline constexpr int32_t kSetupGuideResource = 201;
 inline constexpr int32_t kInstallerResource = 202;
 inline constexpr wchar_t kSetupGuideFileName[] = L"MIR_SETUP_GUIDE_EXE_NAME";
@@ -25,12 +27,14 @@ inline constexpr wchar_t kInstallerFileName[] = L"mir_installer_win_temp.exe";
 // directory could hold DLLs that a payload would load from its own folder.
 // An empty path when the temporary directory is unknown or the directory
 // cannot be made.
-PathValue CreateWorkDirectory(ScopedHandle& hold);
+base::PathValue CreateWorkDirectory(base::ScopedHandle& hold);
 
 // Writes resource `id` whole to `path`, replacing any file there, then keeps
 // the file open in `hold`, shared for reading only, once it has been read
 // back and found to hold exactly the resource's bytes. Logs each failure
 // with its Windows error and returns false.
-bool ExtractResourceToFile(int32_t id, const PathValue& path, ScopedHandle& hold);
+bool ExtractResourceToFile(int32_t id, const base::PathValue& path, base::ScopedHandle& hold);
+
+}  // namespace setup_launcher
 
 #endif  // MIR_INSTALLER_WIN_SETUP_LAUNCHER_PAYLOAD_EXTRACTION_WIN_H_

@@ -10,13 +10,23 @@
 #include "testing/log_capture.h"
 #include "testing/scoped_environment_variable_win.h"
 
+namespace setup_launcher {
 namespace {
+
+using test_support::LauncherLine;
+using test_support::ReadBytes;
+using test_support::ScopedEnvironmentVariable;
+using test_support::ScopedLogCapture;
+using test_support::ScopedTempDir;
+using test_support::WriteBytes;
 
 using ::testing::ElementsAre;
 
 class PayloadExtractionTest : public ::testing::Test {
  protected:
-  PathValue Destination() const { return PathValue(dir_.Wide(L"MIR_SETUP_GUIDE_EXE_NAME")); }
+  base::PathValue Destination() const {
+    return base::PathValue(dir_.Wide(L"MIR_SETUP_GUIDE_EXE_NAME"));
+  }
 
   ScopedTempDir dir_;
   ScopedLogCapture capture_;
@@ -24,33 +34,34 @@ class PayloadExtractionTest : public ::testing::Test {
 
 TEST_F(PayloadExtractionTest, WritesTheWholeResourceOverAnExistingFile) {
   WriteBytes(Destination().Text(), std::string(1000, 'x'));
-  ScopedHandle hold;
+  base::ScopedHandle hold;
   ASSERT_TRUE(ExtractResourceToFile(301, Destination(), hold));
   const std::string expected("MZ-like payload bytes \x00\x01\x02\xff for extraction", 41);
   EXPECT_EQ(ReadBytes(Destination().Text()), expected);
   const std::string path = Destination().ToUtf8();
-  EXPECT_THAT(capture_.Bodies(), ElementsAre(LauncherLine(48, "Extracting resource 301 to " + path),
-                                             LauncherLine(77, "Resource size: 41 bytes"),
-                                             LauncherLine(89, "Successfully extracted resource to " + path)));
+  EXPECT_THAT(capture_.Bodies(),
+              ElementsAre(LauncherLine(48, "Extracting resource 301 to " + path),
+                          LauncherLine(77, "Resource size: 41 bytes"),
+                          LauncherLine(89, "Successfully extracted resource to " + path)));
 }
 
 TEST_F(PayloadExtractionTest, WrittenPayloadCannotBeSwappedWhileHeld) {
-  ScopedHandle hold;
+  base::ScopedHandle hold;
   ASSERT_TRUE(ExtractResourceToFile(301, Destination(), hold));
   ASSERT_TRUE(hold.IsValid());
   WriteBytes(dir_.path() / "other.exe", "someone else's program");
   const std::wstring payload = Destination().Text();
   EXPECT_FALSE(DeleteFileW(payload.c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_FALSE(MoveFileExW(dir_.Wide(L"other.exe").c_str(), payload.c_str(),
-                           MOVEFILE_REPLACE_EXISTING));
-  ScopedHandle writer(CreateFileW(payload.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+  EXPECT_FALSE(
+      MoveFileExW(dir_.Wide(L"other.exe").c_str(), payload.c_str(), MOVEFILE_REPLACE_EXISTING));
+  base::ScopedHandle writer(
+      CreateFileW(payload.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(writer.IsValid());
   // Reading, as a process being started from it does, is allowed.
-  ScopedHandle reader(CreateFileW(payload.c_str(), GENERIC_READ | FILE_EXECUTE,
-                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+  base::ScopedHandle reader(CreateFileW(payload.c_str(), GENERIC_READ | FILE_EXECUTE,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
   EXPECT_TRUE(reader.IsValid()) << GetLastError();
   reader.Close();
   hold.Close();
@@ -59,46 +70,50 @@ TEST_F(PayloadExtractionTest, WrittenPayloadCannotBeSwappedWhileHeld) {
 
 TEST_F(PayloadExtractionTest, FileThatDoesNotHoldWhatWasWrittenIsRefused) {
   // The null device takes every byte and gives none back.
-  ScopedHandle hold;
-  EXPECT_FALSE(ExtractResourceToFile(301, PathValue(L"NUL"), hold));
+  base::ScopedHandle hold;
+  EXPECT_FALSE(ExtractResourceToFile(301, base::PathValue(L"NUL"), hold));
   EXPECT_FALSE(hold.IsValid());
-  EXPECT_THAT(capture_.Bodies().back(), LauncherLine(85, "WriteFile failed for NUL, error: 1006", "ERROR"));
+  EXPECT_THAT(capture_.Bodies().back(),
+              LauncherLine(85, "WriteFile failed for NUL, error: 1006", "ERROR"));
 }
 
 TEST_F(PayloadExtractionTest, EmptyResourceIsInvalid) {
-  ScopedHandle hold;
+  base::ScopedHandle hold;
   EXPECT_FALSE(ExtractResourceToFile(302, Destination(), hold));
-  EXPECT_THAT(capture_.Bodies(),
-              ElementsAre(::testing::_, LauncherLine(73, "Invalid resource for 302, size: 0", "ERROR")));
+  EXPECT_THAT(
+      capture_.Bodies(),
+      ElementsAre(::testing::_, LauncherLine(73, "Invalid resource for 302, size: 0", "ERROR")));
 }
 
 TEST_F(PayloadExtractionTest, MissingResourceReportsTheLookupError) {
   ASSERT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(999), L"BINARY"), nullptr);
   const DWORD error = GetLastError();
-  ScopedHandle hold;
+  base::ScopedHandle hold;
   EXPECT_FALSE(ExtractResourceToFile(999, Destination(), hold));
   EXPECT_THAT(
       capture_.Bodies(),
       ElementsAre(::testing::_,
-                  LauncherLine(59, "FindResource failed for 999, error: " + std::to_string(error), "ERROR")));
+                  LauncherLine(59, "FindResource failed for 999, error: " + std::to_string(error),
+                               "ERROR")));
 }
 
 TEST_F(PayloadExtractionTest, UnwritableDestinationReportsTheOpenError) {
   WriteBytes(Destination().Text(), "held");
-  ScopedHandle holder(CreateFileW(Destination().Text().c_str(), GENERIC_READ, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
+  base::ScopedHandle holder(CreateFileW(Destination().Text().c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder.IsValid());
-  ScopedHandle hold;
+  base::ScopedHandle hold;
   EXPECT_FALSE(ExtractResourceToFile(301, Destination(), hold));
-  EXPECT_THAT(capture_.Bodies().back(),
-              LauncherLine(85, "WriteFile failed for " + Destination().ToUtf8() + ", error: 32", "ERROR"));
+  EXPECT_THAT(
+      capture_.Bodies().back(),
+      LauncherLine(85, "WriteFile failed for " + Destination().ToUtf8() + ", error: 32", "ERROR"));
 }
 
 TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
   ScopedEnvironmentVariable tmp(L"TMP", dir_.Wide() + L"\\");
   const DWORD before = GetTickCount();
-  ScopedHandle hold;
-  const PathValue work = CreateWorkDirectory(hold);
+  base::ScopedHandle hold;
+  const base::PathValue work = CreateWorkDirectory(hold);
   const DWORD after = GetTickCount();
   ASSERT_FALSE(work.empty());
   EXPECT_EQ(work.ParentDir().Text(), dir_.Wide());
@@ -109,7 +124,8 @@ TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
   EXPECT_GE(ticks, before);
   EXPECT_LE(ticks, after);
   EXPECT_TRUE(std::filesystem::is_directory(work.Text()));
-  EXPECT_THAT(capture_.Bodies(), ElementsAre(LauncherLine(195, "Temp directory created: " + work.ToUtf8())));
+  EXPECT_THAT(capture_.Bodies(),
+              ElementsAre(LauncherLine(195, "Temp directory created: " + work.ToUtf8())));
   // Held: it cannot be renamed away and replaced by another.
   EXPECT_FALSE(MoveFileW(work.Text().c_str(), dir_.Wide(L"elsewhere").c_str()));
   hold.Close();
@@ -120,9 +136,9 @@ TEST_F(PayloadExtractionTest, WorkDirectoryIsNamedAfterTheProcessAndTheTicks) {
 // "MirSetup_<this process>_<tick>", `take` has taken already: names are
 // taken for a window of tick counts a little ahead, and the call is made
 // inside it (again, with a later window, if the machine was too slow).
-PathValue CreateWorkDirectoryWithItsNameTaken(const std::filesystem::path& temp,
-                                              void (*take)(const std::filesystem::path&),
-                                              ScopedHandle& hold, DWORD& error) {
+base::PathValue CreateWorkDirectoryWithItsNameTaken(const std::filesystem::path& temp,
+                                                    void (*take)(const std::filesystem::path&),
+                                                    base::ScopedHandle& hold, DWORD& error) {
   constexpr DWORD kLead = 500;
   constexpr DWORD kWindow = 400;
   const std::string prefix = "MirSetup_" + std::to_string(GetCurrentProcessId()) + "_";
@@ -133,14 +149,14 @@ PathValue CreateWorkDirectoryWithItsNameTaken(const std::filesystem::path& temp,
     }
     while (GetTickCount() < start + 10) Sleep(1);
     const DWORD before = GetTickCount();
-    const PathValue work = CreateWorkDirectory(hold);
+    const base::PathValue work = CreateWorkDirectory(hold);
     error = GetLastError();
     if (before >= start && GetTickCount() < start + kWindow) return work;
     hold.Close();
     if (!work.empty()) RemoveDirectoryW(work.Text().c_str());
   }
   ADD_FAILURE() << "no call landed inside a window of taken names";
-  return PathValue();
+  return base::PathValue();
 }
 
 TEST_F(PayloadExtractionTest, WorkDirectoryNameTakenAlreadyIsRefused) {
@@ -159,7 +175,7 @@ TEST_F(PayloadExtractionTest, WorkDirectoryNameTakenAlreadyIsRefused) {
     SCOPED_TRACE(c.name);
     ScopedTempDir temp;
     ScopedEnvironmentVariable tmp(L"TMP", temp.Wide());
-    ScopedHandle hold;
+    base::ScopedHandle hold;
     DWORD error = 0;
     EXPECT_TRUE(CreateWorkDirectoryWithItsNameTaken(temp.path(), c.take, hold, error).empty());
     EXPECT_FALSE(hold.IsValid());
@@ -173,15 +189,16 @@ TEST_F(PayloadExtractionTest, WorkDirectoryFailures) {
   {
     ScopedEnvironmentVariable tmp(L"TMP",
                                   dir_.Wide(L"file"));  // a file where the directory should go
-    ScopedHandle hold;
+    base::ScopedHandle hold;
     EXPECT_TRUE(CreateWorkDirectory(hold).empty());
   }
   {
     ScopedEnvironmentVariable tmp(L"TMP", L"C:\\" + std::wstring(300, 'x'));
-    ScopedHandle hold;
+    base::ScopedHandle hold;
     EXPECT_TRUE(CreateWorkDirectory(hold).empty());
   }
   EXPECT_TRUE(capture_.lines().empty());
 }
 
 }  // namespace
+}  // namespace setup_launcher

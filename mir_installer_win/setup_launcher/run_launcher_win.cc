@@ -11,6 +11,8 @@
 #include "mir_installer_win/setup_launcher/launcher_log.h"
 #include "mir_installer_win/setup_launcher/payload_extraction_win.h"
 
+namespace setup_launcher {
+
 namespace {
 
 constexpr int kLauncherFailure = 1;
@@ -18,9 +20,9 @@ constexpr int kLauncherFailure = 1;
 // The work directory and the payloads, held open from their creation until
 // the child has been started, so that nobody can swap them in between.
 struct Holds {
-  ScopedHandle work_directory;
-  ScopedHandle guide;
-  ScopedHandle installer;
+  base::ScopedHandle work_directory;
+  base::ScopedHandle guide;
+  base::ScopedHandle installer;
 
   void Release() {
     work_directory.Close();
@@ -31,16 +33,17 @@ struct Holds {
 
 // The guide alone for a first install; the installer with "--silent", and
 // "--launch-after-install" for an upgrade the user started.
-CommandLine BuildChildCommand(bool silent, bool user_initiated_upgrade, const PathValue& guide,
-                              const PathValue& installer) {
-  CommandLine command;
+command_line::CommandLine BuildChildCommand(bool silent, bool user_initiated_upgrade,
+                                            const base::PathValue& guide,
+                                            const base::PathValue& installer) {
+  command_line::CommandLine command;
   if (silent) {
     LOG_AT(kLauncherLog, 230, INFO) << "Running real installer with --silent";
-    command = CommandLine(installer);
+    command = command_line::CommandLine(installer);
     command.AddSwitch("silent");
   } else {
     LOG_AT(kLauncherLog, 233, INFO) << "Running setup guide";
-    command = CommandLine(guide);
+    command = command_line::CommandLine(guide);
   }
   if (user_initiated_upgrade) {
     command.AddSwitch("launch-after-install");
@@ -51,15 +54,15 @@ CommandLine BuildChildCommand(bool silent, bool user_initiated_upgrade, const Pa
 
 // Finds the attribution record (first in a file the command line names) and
 // stores it; nothing of it reaches the child.
-void StoreAttribution(const CommandLine& command_line) {
+void StoreAttribution(const command_line::CommandLine& command_line) {
   std::string data;
   if (command_line.IsSwitchPresent("mir-attribution-source")) {
-    const PathValue source = command_line.SwitchValuePath("mir-attribution-source");
-    if (!source.empty()) data = ReadAttributionFromFile(source.Text().c_str());
+    const base::PathValue source = command_line.SwitchValuePath("mir-attribution-source");
+    if (!source.empty()) data = installer::ReadAttributionFromFile(source.Text().c_str());
   }
-  if (data.empty()) data = ReadAttributionFromSelf();
+  if (data.empty()) data = installer::ReadAttributionFromSelf();
   if (!data.empty()) {
-    (void)WriteAttributionToRegistry(data);  // the store logs its own failures
+    (void)installer::WriteAttributionToRegistry(data);  // the store logs its own failures
     LOG_AT(kLauncherLog, 262, INFO)
         << "[InstallAttribution] Attribution written to registry from launcher";
   } else {
@@ -71,7 +74,7 @@ void StoreAttribution(const CommandLine& command_line) {
 // just-ended child's files, or its current directory, for a moment (Wine
 // does, and so do virus scanners on Windows), so a failure is retried for a
 // short while before the directory is given up.
-bool DeleteWorkDirectoryAfterChild(const PathValue& work_directory) {
+bool DeleteWorkDirectoryAfterChild(const base::PathValue& work_directory) {
   constexpr int kAttempts = 10;
   constexpr DWORD kPauseMilliseconds = 50;
   for (int attempt = 1;; ++attempt) {
@@ -83,7 +86,7 @@ bool DeleteWorkDirectoryAfterChild(const PathValue& work_directory) {
 
 }  // namespace
 
-base::ProcessLaunchOptions ChildLaunchOptions(const PathValue& work_directory, bool silent) {
+base::ProcessLaunchOptions ChildLaunchOptions(const base::PathValue& work_directory, bool silent) {
   base::ProcessLaunchOptions options;  // inheriting nothing: no handle list, ListedOnly
   options.working_directory = work_directory;
   options.hide_window = silent;
@@ -92,7 +95,7 @@ base::ProcessLaunchOptions ChildLaunchOptions(const PathValue& work_directory, b
 
 int RunLauncher() {
   LOG_AT(kLauncherLog, 152, INFO) << "RunLauncher starting...";
-  const CommandLine* command_line = GetProcessCommandLine();
+  const command_line::CommandLine* command_line = command_line::GetProcessCommandLine();
   if (!command_line) {
     LOG_AT(kLauncherLog, 156, ERROR) << "Failed to get CommandLine";
     ShowErrorBox(kInitializationFailedText);
@@ -119,7 +122,7 @@ int RunLauncher() {
                                   << TrueFalse(user_initiated_upgrade);
 
   Holds holds;
-  const PathValue work_directory = CreateWorkDirectory(holds.work_directory);
+  const base::PathValue work_directory = CreateWorkDirectory(holds.work_directory);
   if (work_directory.empty()) {
     LOG_AT(kLauncherLog, 188, ERROR) << "Failed to create temp dir";
     ShowErrorBox(kTemporaryFolderFailedText);
@@ -134,8 +137,8 @@ int RunLauncher() {
     return kLauncherFailure;
   };
 
-  const PathValue guide = work_directory.AppendComponent(kSetupGuideFileName);
-  const PathValue installer = work_directory.AppendComponent(kInstallerFileName);
+  const base::PathValue guide = work_directory.AppendComponent(kSetupGuideFileName);
+  const base::PathValue installer = work_directory.AppendComponent(kInstallerFileName);
   LOG_AT(kLauncherLog, 200, INFO) << "Guide exe path: " << guide;
   LOG_AT(kLauncherLog, 201, INFO) << "Real exe path: " << installer;
   if (!ExtractResourceToFile(kSetupGuideResource, guide, holds.guide)) {
@@ -149,7 +152,7 @@ int RunLauncher() {
   }
   LOG_AT(kLauncherLog, 225, INFO) << "Real installer exe extracted successfully";
 
-  const CommandLine child_command =
+  const command_line::CommandLine child_command =
       BuildChildCommand(silent, user_initiated_upgrade, guide, installer);
   StoreAttribution(*command_line);
 
@@ -183,3 +186,5 @@ int RunLauncher() {
   }
   return result;
 }
+
+}  // namespace setup_launcher

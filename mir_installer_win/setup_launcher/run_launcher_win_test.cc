@@ -10,13 +10,19 @@
 #include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 
+namespace setup_launcher {
 namespace {
+
+using test_support::BoxInfo;
+using test_support::LauncherLine;
+using test_support::ScopedLogCapture;
+using test_support::WaitForBox;
 
 // What CreateProcessW gets for the child is what the plan says: the launcher
 // lets the child inherit no handle of its own, in either mode.
 TEST(RunLauncherTest, ChildInheritsNothing) {
-  const PathValue work(L"C:\\Users\\A B\\Temp\\MirSetup_1_2");
-  CommandLine command(work.AppendComponent(L"mir_installer_win_temp.exe"));
+  const base::PathValue work(L"C:\\Users\\A B\\Temp\\MirSetup_1_2");
+  command_line::CommandLine command(work.AppendComponent(L"mir_installer_win_temp.exe"));
   command.AddSwitch("silent");
   for (bool silent : {false, true}) {
     SCOPED_TRACE(silent);
@@ -53,3 +59,4 @@ TEST(RunLauncherTest, NoCommandLineEndsTheRunWithABox) {
 }
 
 }  // namespace
+}  // namespace setup_launcher

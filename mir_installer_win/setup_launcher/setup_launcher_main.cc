@@ -16,7 +16,7 @@ constexpr char kBanner[] = "======================================";
 
 logging::LogSettings LauncherLogSettings() {
   logging::LogSettings settings;
-  PathValue temp;
+  base::PathValue temp;
   if (base::QueryTempDirectory(temp)) {
     settings.destinations = logging::DestFile;
     settings.log_file_path = temp.AppendComponent(L"mir_setup_launcher.log").Text();
@@ -37,13 +37,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   product::InitProductDetails();
   (void)logging::ConfigureLogging(LauncherLogSettings());
-  (void)InitProcessCommandLine();
-  LOG_AT(kLauncherLog, 329, INFO) << kBanner;
-  LOG_AT(kLauncherLog, 330, INFO) << "Setup Launcher Starting";
-  LOG_AT(kLauncherLog, 331, INFO) << kBanner;
-  const int exit_code = RunLauncher();
-  LOG_AT(kLauncherLog, 335, INFO) << "Setup Launcher Completed with exit code: " << exit_code;
-  LOG_AT(kLauncherLog, 336, INFO) << kBanner;
+  (void)command_line::InitProcessCommandLine();
+  LOG_AT(setup_launcher::kLauncherLog, 329, INFO) << kBanner;
+  LOG_AT(setup_launcher::kLauncherLog, 330, INFO) << "Setup Launcher Starting";
+  LOG_AT(setup_launcher::kLauncherLog, 331, INFO) << kBanner;
+  const int exit_code = setup_launcher::RunLauncher();
+  LOG_AT(setup_launcher::kLauncherLog, 335, INFO)
+      << "Setup Launcher Completed with exit code: " << exit_code;
+  LOG_AT(setup_launcher::kLauncherLog, 336, INFO) << kBanner;
   logging::ShutDownLogFile();
   return exit_code;
 }

@@ -12,6 +12,8 @@
 #include "mir_installer_win/installer/channel_info.h"
 #include "tools/mir_attribution/stamp.h"
 
+namespace mir_attribution {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -94,9 +96,9 @@ Options ParseOptions(const std::vector<Argument>& arguments) {
     if (equals != std::string_view::npos) {
       // The value's bytes after "="; as a path, the argument's own text after it.
       const std::string prefix(text.substr(0, text.size() - name.size() + equals + 1));
-      value = Argument{std::string(name.substr(equals + 1)),
-                       fs::path(argument.path.native().substr(prefix.size())),
-                       argument.bytes_exact};
+      value =
+          Argument{std::string(name.substr(equals + 1)),
+                   fs::path(argument.path.native().substr(prefix.size())), argument.bytes_exact};
       name = name.substr(0, equals);
     }
     const bool takes_value = name == "value" || name == "value-file" || name == "form";
@@ -145,7 +147,7 @@ bool ValueBytes(const Options& options, std::string& value, std::string& error) 
     return false;
   }
   // One byte more than a value may have is enough to refuse a longer one.
-  value.resize(kMaxChannelInfoLength + 1);
+  value.resize(installer::kMaxChannelInfoLength + 1);
   file.read(value.data(), static_cast<std::streamsize>(value.size()));
   value.resize(static_cast<size_t>(file.gcount()));
   if (file.bad()) {
@@ -156,8 +158,8 @@ bool ValueBytes(const Options& options, std::string& value, std::string& error) 
 }
 
 // Reads ranges of an open file, however many read calls each takes.
-ReadAtAttributionFile::ReadAt RangeReader(AttributionFile& file) {
-  return [&file](uint64_t offset, MutableByteSpan into) {
+installer::ReadAtAttributionFile::ReadAt RangeReader(installer::AttributionFile& file) {
+  return [&file](uint64_t offset, installer::MutableByteSpan into) {
     uint32_t error = 0;
     if (!file.SeekFromStart(static_cast<int64_t>(offset), error)) return false;
     for (size_t done = 0; done < into.size();) {
@@ -171,19 +173,20 @@ ReadAtAttributionFile::ReadAt RangeReader(AttributionFile& file) {
 }
 
 // Hands the stamped file to `consume` in chunks of up to a mebibyte.
-bool StreamStamped(const StampEdit& edit, const ReadAtAttributionFile::ReadAt& read_source,
-                   const std::function<bool(ByteSpan)>& consume) {
+bool StreamStamped(const StampEdit& edit,
+                   const installer::ReadAtAttributionFile::ReadAt& read_source,
+                   const std::function<bool(installer::ByteSpan)>& consume) {
   std::vector<uint8_t> chunk(1 << 20);
   for (uint64_t offset = 0; offset < edit.stamped_size();) {
-    const MutableByteSpan part(chunk.data(),
-                               std::min<uint64_t>(chunk.size(), edit.stamped_size() - offset));
+    const installer::MutableByteSpan part(
+        chunk.data(), std::min<uint64_t>(chunk.size(), edit.stamped_size() - offset));
     if (!edit.ReadStamped(offset, part, read_source) || !consume(part)) return false;
     offset += part.size();
   }
   return true;
 }
 
-bool WriteBytes(std::fstream& file, uint64_t offset, ByteSpan bytes) {
+bool WriteBytes(std::fstream& file, uint64_t offset, installer::ByteSpan bytes) {
   file.seekp(static_cast<std::streamoff>(offset));
   file.write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
@@ -204,13 +207,14 @@ fs::path TemporaryBeside(const fs::path& target) {
 // Writes the stamped file to `out` whole: under a temporary name beside it,
 // every write and the close checked, then renamed over it. On any failure
 // the temporary file goes and `out` is as it was.
-bool WriteStampedCopy(const StampEdit& edit, const ReadAtAttributionFile::ReadAt& read_source,
+bool WriteStampedCopy(const StampEdit& edit,
+                      const installer::ReadAtAttributionFile::ReadAt& read_source,
                       const fs::path& out, std::string& error) {
   const fs::path temporary = TemporaryBeside(out);
   bool written;
   {
     std::fstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    written = file.is_open() && StreamStamped(edit, read_source, [&file](ByteSpan part) {
+    written = file.is_open() && StreamStamped(edit, read_source, [&file](installer::ByteSpan part) {
                 file.write(reinterpret_cast<const char*>(part.data()),
                            static_cast<std::streamsize>(part.size()));
                 return file.good();
@@ -288,12 +292,13 @@ int Stamp(const Options& options) {
 
   // Everything is read and checked before anything is written.
   uint32_t system_error = 0;
-  std::unique_ptr<AttributionFile> source = OpenAttributionFile(in.c_str(), system_error);
+  std::unique_ptr<installer::AttributionFile> source =
+      installer::OpenAttributionFile(in.c_str(), system_error);
   int64_t size = 0;
   if (!source || !source->Size(size, system_error)) {
     return Fail(in, "cannot be read (" + std::to_string(system_error) + ")");
   }
-  const ReadAtAttributionFile::ReadAt read_source = RangeReader(*source);
+  const installer::ReadAtAttributionFile::ReadAt read_source = RangeReader(*source);
   const auto file_size = static_cast<uint64_t>(size);
   std::vector<uint8_t> headers(std::min<uint64_t>(file_size, 65536));
   if (!read_source(0, headers)) return Fail(in, "cannot be read");
@@ -305,7 +310,7 @@ int Stamp(const Options& options) {
   if (!PlanStamp(headers, file_size, table, record, edit, error)) return Fail(in, error);
   if (options.fix_checksum) {
     PeChecksum checksum(edit.checksum_offset);
-    if (!StreamStamped(edit, read_source, [&checksum](ByteSpan part) {
+    if (!StreamStamped(edit, read_source, [&checksum](installer::ByteSpan part) {
           checksum.Add(part);
           return true;
         })) {
@@ -314,11 +319,11 @@ int Stamp(const Options& options) {
     edit.checksum = checksum.Finish();
   }
   // The launcher's own search, over the file as it will be.
-  ReadAtAttributionFile stamped(edit.stamped_size(),
-                                [&edit, &read_source](uint64_t offset, MutableByteSpan into) {
-                                  return edit.ReadStamped(offset, into, read_source);
-                                });
-  const std::string read_back = FindAttributionInFile(stamped);
+  installer::ReadAtAttributionFile stamped(
+      edit.stamped_size(), [&edit, &read_source](uint64_t offset, installer::MutableByteSpan into) {
+        return edit.ReadStamped(offset, into, read_source);
+      });
+  const std::string read_back = installer::FindAttributionInFile(stamped);
   if (read_back != value) {
     return Fail(in, read_back.empty()
                         ? "the launcher would find no value in the stamped file"
@@ -342,9 +347,10 @@ int Read(const Options& options) {
   }
   const fs::path& path = options.files[0];
   uint32_t error = 0;
-  const std::unique_ptr<AttributionFile> file = OpenAttributionFile(path.c_str(), error);
+  const std::unique_ptr<installer::AttributionFile> file =
+      installer::OpenAttributionFile(path.c_str(), error);
   if (!file) return Fail(path, "cannot be opened (" + std::to_string(error) + ")");
-  const std::string value = FindAttributionInFile(*file);
+  const std::string value = installer::FindAttributionInFile(*file);
   if (value.empty()) return Fail(path, "no CHANNEL_INFO record found");
   std::fwrite(value.data(), 1, value.size(), stdout);
   std::fputc('\n', stdout);
@@ -374,3 +380,5 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
   std::fputs(kUsage, options.help ? stdout : stderr);
   return options.help ? 0 : 2;
 }
+
+}  // namespace mir_attribution

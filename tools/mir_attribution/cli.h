@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace mir_attribution {
+
 // One command-line argument in the two forms the tool needs: its bytes (on
 // Windows the UTF-8 form of the UTF-16 argument) and the path it names.
 struct Argument {
@@ -21,5 +23,7 @@ struct Argument {
 // Runs the tool; `arguments` start with the program's name. Returns the exit
 // status: 0 done, 1 refused or failed (with a message), 2 a usage error.
 int RunAttributionTool(const std::vector<Argument>& arguments);
+
+}  // namespace mir_attribution
 
 #endif  // TOOLS_MIR_ATTRIBUTION_CLI_H_

@@ -2,7 +2,7 @@
 #include "tools/mir_attribution/cli.h"
 
 int main(int argc, char** argv) {
-  std::vector<Argument> arguments;
+  std::vector<mir_attribution::Argument> arguments;
   for (int i = 0; i < argc; ++i) arguments.push_back({argv[i], std::filesystem::path(argv[i])});
-  return RunAttributionTool(arguments);
+  return mir_attribution::RunAttributionTool(arguments);
 }

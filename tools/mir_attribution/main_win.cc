@@ -4,11 +4,11 @@
 #include "tools/mir_attribution/cli.h"
 
 int wmain(int argc, wchar_t** argv) {
-  std::vector<Argument> arguments;
+  std::vector<mir_attribution::Argument> arguments;
   for (int i = 0; i < argc; ++i) {
     const std::wstring text = argv[i];
-    const std::string bytes = WideToUtf8(text);
-    arguments.push_back({bytes, std::filesystem::path(text), Utf8ToWide(bytes) == text});
+    const std::string bytes = strings::WideToUtf8(text);
+    arguments.push_back({bytes, std::filesystem::path(text), strings::Utf8ToWide(bytes) == text});
   }
-  return RunAttributionTool(arguments);
+  return mir_attribution::RunAttributionTool(arguments);
 }

@@ -7,13 +7,15 @@
 #include "mir_installer_win/installer/pe_image.h"
 #include "strings/utf_string_conversions.h"
 
+namespace mir_attribution {
+
 namespace {
 
 constexpr uint8_t kDerSequence = 0x30;
 
 // Puts the little-endian `value` over the bytes of [start, start + into.size())
 // that fall on [offset, offset + 4).
-void Overlay(uint64_t start, MutableByteSpan into, uint64_t offset, uint32_t value) {
+void Overlay(uint64_t start, installer::MutableByteSpan into, uint64_t offset, uint32_t value) {
   for (uint64_t i = 0; i < 4; ++i) {
     if (offset + i >= start && offset + i - start < into.size()) {
       into[offset + i - start] = static_cast<uint8_t>(value >> (8 * i));
@@ -24,19 +26,19 @@ void Overlay(uint64_t start, MutableByteSpan into, uint64_t offset, uint32_t val
 }  // namespace
 
 std::string ChannelInfoProblem(std::string_view value) {
-  if (IsValidChannelInfo(value)) return std::string();
+  if (installer::IsValidChannelInfo(value)) return std::string();
   if (value.empty()) return "the value is empty";
-  if (value.size() > kMaxChannelInfoLength) {
+  if (value.size() > installer::kMaxChannelInfoLength) {
     return absl::StrFormat("the value is %u bytes long; at most %u are stored", value.size(),
-                           kMaxChannelInfoLength);
+                           installer::kMaxChannelInfoLength);
   }
   for (size_t position = 0; position < value.size();) {
     size_t length = 0;
-    const uint32_t code_point = DecodeUtf8Sequence(value.substr(position), length);
-    if (code_point == kInvalidCodePoint) {
+    const uint32_t code_point = strings::DecodeUtf8Sequence(value.substr(position), length);
+    if (code_point == strings::kInvalidCodePoint) {
       return absl::StrFormat("the value is not well-formed UTF-8 (byte %u)", position);
     }
-    if (IsNoncharacter(code_point)) {
+    if (strings::IsNoncharacter(code_point)) {
       return absl::StrFormat("the value holds the noncharacter U+%04X (byte %u)", code_point,
                              position);
     }
@@ -54,26 +56,26 @@ bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
       error = "a trailer record cannot carry a value whose last byte is 0x00";
       return false;
     }
-    record.assign(kTrailerMarker);
-    AppendLe32(record, static_cast<uint32_t>(value.size()));
+    record.assign(installer::kTrailerMarker);
+    installer::AppendLe32(record, static_cast<uint32_t>(value.size()));
     record.append(value);
     return true;
   }
-  const std::string closing = ":" + std::string(kTagName);
+  const std::string closing = ":" + std::string(installer::kTagName);
   if (value.find(closing) != std::string_view::npos) {
     error = "a delimited record cannot carry a value that holds \"" + closing + "\"";
     return false;
   }
-  record = std::string(kTagName) + ":" + std::string(value) + closing;
+  record = std::string(installer::kTagName) + ":" + std::string(value) + closing;
   return true;
 }
 
-bool StampEdit::ReadStamped(uint64_t offset, MutableByteSpan into,
-                            const ReadAtAttributionFile::ReadAt& read_source) const {
+bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
+                            const installer::ReadAtAttributionFile::ReadAt& read_source) const {
   if (offset > stamped_size() || into.size() > stamped_size() - offset) return false;
   const uint64_t end = offset + into.size();
   if (offset < table_offset) {
-    const MutableByteSpan head = into.first(std::min(end, table_offset) - offset);
+    const installer::MutableByteSpan head = into.first(std::min(end, table_offset) - offset);
     if (!read_source(offset, head)) return false;
     Overlay(offset, head, directory_size_offset, directory_size);
     if (checksum) Overlay(offset, head, checksum_offset, *checksum);
@@ -90,29 +92,29 @@ bool StampEdit::ReadStamped(uint64_t offset, MutableByteSpan into,
 std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
   const auto bytes_of = [](uint32_t value) {
     std::vector<uint8_t> bytes(4);
-    WriteLe32(bytes, 0, value);
+    installer::WriteLe32(bytes, 0, value);
     return bytes;
   };
-  const uint64_t content = entry_offset + kCertificateEntryHeaderSize;
+  const uint64_t content = entry_offset + installer::kCertificateEntryHeaderSize;
   std::vector<Write> writes = {
       {table_offset + content,
        std::vector<uint8_t>(table.begin() + static_cast<ptrdiff_t>(content), table.end())},
-      {table_offset + entry_offset, bytes_of(*ReadLe32(table, entry_offset))},
+      {table_offset + entry_offset, bytes_of(*installer::ReadLe32(table, entry_offset))},
       {directory_size_offset, bytes_of(directory_size)},
   };
   if (checksum) writes.push_back({checksum_offset, bytes_of(*checksum)});
   return writes;
 }
 
-bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offset,
+bool CertificateTableOffset(installer::ByteSpan headers, uint64_t file_size, uint64_t& offset,
                             std::string& error) {
-  PeLayout layout;
-  const PeHeaderCheck check = CheckPeHeaders(headers, layout);
-  if (check != PeHeaderCheck::kPassed) {
-    error = std::string("not a PE image: ") + DescribePeHeaderCheck(check);
+  installer::PeLayout layout;
+  const installer::PeHeaderCheck check = CheckPeHeaders(headers, layout);
+  if (check != installer::PeHeaderCheck::kPassed) {
+    error = std::string("not a PE image: ") + installer::DescribePeHeaderCheck(check);
     return false;
   }
-  const CertificateDirectory& directory = layout.directory;
+  const installer::CertificateDirectory& directory = layout.directory;
   if (directory.cert_rva == 0 || directory.cert_size == 0) {
     error = "the image has no certificate table (is it signed?)";
     return false;
@@ -125,12 +127,12 @@ bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offs
   return true;
 }
 
-bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::string& record,
-               StampEdit& edit, std::string& error) {
+bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
+               const std::string& record, StampEdit& edit, std::string& error) {
   uint64_t table_offset = 0;
   if (!CertificateTableOffset(headers, file_size, table_offset, error)) return false;
-  PeLayout layout;
-  CheckPeHeaders(headers, layout);
+  installer::PeLayout layout;
+  installer::CheckPeHeaders(headers, layout);
   if (table.size() != file_size - table_offset) {
     error = "the certificate table was not read whole";
     return false;
@@ -138,31 +140,34 @@ bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::
   // Walk to the last entry; each starts 8-byte aligned after the one before.
   uint64_t last = 0;
   for (uint64_t offset = 0;;) {
-    const std::optional<uint32_t> length = ReadLe32(table, offset);
-    if (!length || *length < kCertificateEntryHeaderSize || !Contains(table, offset, *length)) {
+    const std::optional<uint32_t> length = installer::ReadLe32(table, offset);
+    if (!length || *length < installer::kCertificateEntryHeaderSize ||
+        !installer::Contains(table, offset, *length)) {
       error = "the certificate table holds a malformed WIN_CERTIFICATE entry";
       return false;
     }
     last = offset;
-    offset += AlignTo8(*length);
+    offset += installer::AlignTo8(*length);
     if (offset >= table.size()) break;
   }
   // Only an Authenticode signature is stamped: revision 2.0, PKCS#7 signed
   // data, a DER SEQUENCE that fits its entry.
-  const ByteSpan entry = table.subspan(last, *ReadLe32(table, last));
-  const std::optional<DerElement> signature =
-      ReadDerElement(entry.subspan(kCertificateEntryHeaderSize));
-  if (ReadLe16(entry, kCertificateRevisionField) != kCertificateRevision2 ||
-      ReadLe16(entry, kCertificateTypeField) != kCertificateTypePkcsSignedData || !signature ||
-      signature->tag != kDerSequence) {
+  const installer::ByteSpan entry = table.subspan(last, *installer::ReadLe32(table, last));
+  const std::optional<installer::DerElement> signature =
+      installer::ReadDerElement(entry.subspan(installer::kCertificateEntryHeaderSize));
+  if (installer::ReadLe16(entry, installer::kCertificateRevisionField) !=
+          installer::kCertificateRevision2 ||
+      installer::ReadLe16(entry, installer::kCertificateTypeField) !=
+          installer::kCertificateTypePkcsSignedData ||
+      !signature || signature->tag != kDerSequence) {
     error = "the last certificate entry is not an Authenticode signature";
     return false;
   }
   // Header, signature, record, zeros: whatever followed the signature (an
   // earlier record) is replaced.
-  const uint64_t kept = last + kCertificateEntryHeaderSize + signature->length;
-  const uint64_t entry_length =
-      AlignTo8(kCertificateEntryHeaderSize + signature->length + record.size());
+  const uint64_t kept = last + installer::kCertificateEntryHeaderSize + signature->length;
+  const uint64_t entry_length = installer::AlignTo8(installer::kCertificateEntryHeaderSize +
+                                                    signature->length + record.size());
   const uint64_t new_table_size = last + entry_length;
   if (new_table_size > 0xFFFFFFFFu) {
     error = "the certificate table would grow past 4 GiB";
@@ -172,7 +177,7 @@ bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::
   edit.table.assign(table.begin(), table.begin() + static_cast<ptrdiff_t>(kept));
   edit.table.insert(edit.table.end(), record.begin(), record.end());
   edit.table.resize(new_table_size, 0);
-  WriteLe32(edit.table, last, static_cast<uint32_t>(entry_length));
+  installer::WriteLe32(edit.table, last, static_cast<uint32_t>(entry_length));
   edit.entry_offset = last;
   edit.directory_size_offset = layout.certificate_entry_offset + 4;
   edit.directory_size = static_cast<uint32_t>(new_table_size);
@@ -181,7 +186,7 @@ bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::
   return true;
 }
 
-void PeChecksum::Add(ByteSpan bytes) {
+void PeChecksum::Add(installer::ByteSpan bytes) {
   for (uint8_t byte : bytes) {
     const uint64_t at = position_++;
     const bool in_checksum = at >= checksum_offset_ && at < checksum_offset_ + 4;
@@ -203,3 +208,5 @@ uint32_t PeChecksum::Finish() const {
   sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint32_t>(sum + position_);
 }
+
+}  // namespace mir_attribution

@@ -21,6 +21,8 @@
 #include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/binary_format.h"
 
+namespace mir_attribution {
+
 enum class RecordForm { kTrailer, kDelimited };
 
 // Why the launcher would refuse `value` (too long, not UTF-8, ...), or empty
@@ -29,8 +31,7 @@ std::string ChannelInfoProblem(std::string_view value);
 
 // The record's bytes for `value` in `form`; false with the reason when the
 // value cannot be carried in that form.
-bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
-                  std::string& error);
+bool EncodeRecord(std::string_view value, RecordForm form, std::string& record, std::string& error);
 
 // What stamping changes: the file is cut at `table_offset` and `table`
 // follows, DataDirectory[4].Size becomes `directory_size`, and the checksum
@@ -49,8 +50,8 @@ struct StampEdit {
   // Fills `into` with the stamped file's bytes from `offset`; `read_source`
   // gives the bytes of the file as it is. False when a read fails or the
   // range runs past the end.
-  bool ReadStamped(uint64_t offset, MutableByteSpan into,
-                   const ReadAtAttributionFile::ReadAt& read_source) const;
+  bool ReadStamped(uint64_t offset, installer::MutableByteSpan into,
+                   const installer::ReadAtAttributionFile::ReadAt& read_source) const;
 
   // The writes that turn the file into the stamped one where it lies, in
   // order: the record first, the two length fields (and the checksum) last,
@@ -66,7 +67,7 @@ struct StampEdit {
 // Where the certificate table starts, from the file's first bytes; false with
 // the reason when the file is not a PE image, is not signed, or bytes follow
 // the table.
-bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offset,
+bool CertificateTableOffset(installer::ByteSpan headers, uint64_t file_size, uint64_t& offset,
                             std::string& error);
 
 // Plans the stamp from the file's first bytes (`headers`, at least up to the
@@ -75,15 +76,15 @@ bool CertificateTableOffset(ByteSpan headers, uint64_t file_size, uint64_t& offs
 // the last entry is replaced. Refuses, with the reason, a file whose last
 // entry is not an Authenticode signature (revision 2.0, PKCS#7 signed data,
 // a DER SEQUENCE that fits the entry).
-bool PlanStamp(ByteSpan headers, uint64_t file_size, ByteSpan table, const std::string& record,
-               StampEdit& edit, std::string& error);
+bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
+               const std::string& record, StampEdit& edit, std::string& error);
 
 // The PE checksum of a whole image whose checksum field is at `checksum_offset`.
 class PeChecksum {
  public:
   explicit PeChecksum(uint64_t checksum_offset) : checksum_offset_(checksum_offset) {}
   // Feeds the next bytes of the image, in order.
-  void Add(ByteSpan bytes);
+  void Add(installer::ByteSpan bytes);
   uint32_t Finish() const;
 
  private:
@@ -92,5 +93,7 @@ class PeChecksum {
   uint64_t sum_ = 0;
   int pending_ = -1;  // the low byte of a word split across two calls
 };
+
+}  // namespace mir_attribution
 
 #endif  // TOOLS_MIR_ATTRIBUTION_STAMP_H_

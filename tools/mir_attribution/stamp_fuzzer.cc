@@ -20,6 +20,9 @@
 
 namespace {
 
+using test_support::BaseSyntheticImage;
+using test_support::SyntheticImage;
+
 // The synthetic image with its certificate table moved to `table_at`.
 std::vector<uint8_t> SignedImage(uint32_t table_at) {
   SyntheticImage image = BaseSyntheticImage();
@@ -31,22 +34,23 @@ std::vector<uint8_t> SignedImage(uint32_t table_at) {
 }
 
 // Stamps `value` into `image` both ways; false when the tool would refuse.
-bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm form) {
+bool Stamp(std::vector<uint8_t>& image, const std::string& value,
+           mir_attribution::RecordForm form) {
   std::string record, error;
-  if (!EncodeRecord(value, form, record, error)) return false;
-  const uint64_t table_offset = *ReadLe32(image, 0x128);
-  const ByteSpan table = ByteSpan(image).subspan(table_offset);
-  StampEdit edit;
-  if (!PlanStamp(image, image.size(), table, record, edit, error)) return false;
-  const auto read_source = [&image](uint64_t offset, MutableByteSpan into) {
-    if (!Contains(image, offset, into.size())) return false;
+  if (!mir_attribution::EncodeRecord(value, form, record, error)) return false;
+  const uint64_t table_offset = *installer::ReadLe32(image, 0x128);
+  const installer::ByteSpan table = installer::ByteSpan(image).subspan(table_offset);
+  mir_attribution::StampEdit edit;
+  if (!mir_attribution::PlanStamp(image, image.size(), table, record, edit, error)) return false;
+  const auto read_source = [&image](uint64_t offset, installer::MutableByteSpan into) {
+    if (!installer::Contains(image, offset, into.size())) return false;
     std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
     return true;
   };
   std::vector<uint8_t> copy(edit.stamped_size());
   if (!edit.ReadStamped(0, copy, read_source)) abort();
   std::vector<uint8_t> in_place = image;
-  for (const StampEdit::Write& write : edit.InPlaceWrites()) {
+  for (const mir_attribution::StampEdit::Write& write : edit.InPlaceWrites()) {
     if (in_place.size() < write.offset + write.bytes.size()) {
       in_place.resize(write.offset + write.bytes.size());
     }
@@ -56,8 +60,8 @@ bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm for
   in_place.resize(edit.stamped_size());
   if (in_place != copy) abort();
   // The tool writes only what the launcher reads back exactly.
-  ReadAtAttributionFile stamped = MemoryAttributionFile(copy);
-  if (FindAttributionInFile(stamped) != value) return false;
+  installer::ReadAtAttributionFile stamped = installer::MemoryAttributionFile(copy);
+  if (installer::FindAttributionInFile(stamped) != value) return false;
   image = std::move(copy);
   return true;
 }
@@ -69,14 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)quiet;
   if (size == 0) return 0;
   const uint8_t choices = data[0];
-  const RecordForm form = choices & 1 ? RecordForm::kDelimited : RecordForm::kTrailer;
+  const mir_attribution::RecordForm form =
+      choices & 1 ? mir_attribution::RecordForm::kDelimited : mir_attribution::RecordForm::kTrailer;
   std::vector<uint8_t> image = SignedImage(choices & 2 ? 0x180000 : 0x200);
-  if (choices & 4 && !Stamp(image, "an earlier record", RecordForm::kDelimited)) abort();
+  if (choices & 4 && !Stamp(image, "an earlier record", mir_attribution::RecordForm::kDelimited))
+    abort();
   const std::string value(reinterpret_cast<const char*>(data) + 1, size - 1);
   if (!Stamp(image, value, form)) return 0;
   // Whatever was accepted is in the file, once, as the launcher stores it.
-  if (!IsValidChannelInfo(value)) abort();
-  ReadAtAttributionFile stamped = MemoryAttributionFile(image);
-  if (FindAttributionInFile(stamped) != value) abort();
+  if (!installer::IsValidChannelInfo(value)) abort();
+  installer::ReadAtAttributionFile stamped = installer::MemoryAttributionFile(image);
+  if (installer::FindAttributionInFile(stamped) != value) abort();
   return 0;
 }

@@ -8,11 +8,15 @@
 #include "mir_installer_win/installer/pe_image.h"
 #include "testing/synthetic_pe_image.h"
 
+namespace mir_attribution {
 namespace {
 
-ReadAtAttributionFile::ReadAt ReadFrom(const std::vector<uint8_t>& image) {
-  return [&image](uint64_t offset, MutableByteSpan into) {
-    if (!Contains(image, offset, into.size())) return false;
+using test_support::BaseSyntheticImage;
+using test_support::SyntheticImage;
+
+installer::ReadAtAttributionFile::ReadAt ReadFrom(const std::vector<uint8_t>& image) {
+  return [&image](uint64_t offset, installer::MutableByteSpan into) {
+    if (!installer::Contains(image, offset, into.size())) return false;
     std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
     return true;
   };
@@ -21,10 +25,10 @@ ReadAtAttributionFile::ReadAt ReadFrom(const std::vector<uint8_t>& image) {
 bool Plan(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
           StampEdit& edit, std::string& error) {
   std::string record;
-  const uint64_t table_offset = *ReadLe32(image, 0x128);
+  const uint64_t table_offset = *installer::ReadLe32(image, 0x128);
   return EncodeRecord(value, form, record, error) &&
-         PlanStamp(image, image.size(), ByteSpan(image).subspan(table_offset), record, edit,
-                   error);
+         PlanStamp(image, image.size(), installer::ByteSpan(image).subspan(table_offset), record,
+                   edit, error);
 }
 
 // The stamped image as a copy would hold it, or nothing with the reason.
@@ -42,8 +46,8 @@ std::vector<uint8_t> Stamped(const std::vector<uint8_t>& image, std::string_view
 }
 
 std::string LauncherReads(const std::vector<uint8_t>& image) {
-  ReadAtAttributionFile file = MemoryAttributionFile(image);
-  return FindAttributionInFile(file);
+  installer::ReadAtAttributionFile file = installer::MemoryAttributionFile(image);
+  return installer::FindAttributionInFile(file);
 }
 
 TEST(StampTest, EncodesBothForms) {
@@ -64,7 +68,9 @@ TEST(StampTest, NamesWhyTheLauncherWouldRefuseAValue) {
       {"", "the value is empty"},
       {std::string(4097, 'a'), "the value is 4097 bytes long; at most 4096 are stored"},
       {"bad\xFF", "the value is not well-formed UTF-8 (byte 3)"},
-      {"a\x80" "b", "the value is not well-formed UTF-8 (byte 1)"},
+      {"a\x80"
+       "b",
+       "the value is not well-formed UTF-8 (byte 1)"},
       {"x\xED\xA0\x80", "the value is not well-formed UTF-8 (byte 1)"},
       {"ok\xEF\xBF\xBE", "the value holds the noncharacter U+FFFE (byte 2)"},
   };
@@ -98,15 +104,15 @@ TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
         Stamped(BaseSyntheticImage().bytes, "source=newsletter", form);
     ASSERT_FALSE(image.empty());
     EXPECT_EQ(image.size() % 8, 0u);
-    const uint32_t entry_length = *ReadLe32(image, 0x200);
+    const uint32_t entry_length = *installer::ReadLe32(image, 0x200);
     EXPECT_EQ(entry_length, image.size() - 0x200);
-    EXPECT_EQ(*ReadLe32(image, 0x12C), entry_length);  // DataDirectory[4].Size
+    EXPECT_EQ(*installer::ReadLe32(image, 0x12C), entry_length);  // DataDirectory[4].Size
     // The signature (the DER element) is kept byte for byte.
     EXPECT_EQ(std::vector<uint8_t>(image.begin() + 0x208, image.begin() + 0x20D),
               (std::vector<uint8_t>{0x30, 0x03, 0x02, 0x01, 0x01}));
     // The launcher finds it in the tail and in the table.
     EXPECT_EQ(LauncherReads(image), "source=newsletter");
-    EXPECT_EQ(FindChannelInfoInPeImage(image), "source=newsletter");
+    EXPECT_EQ(installer::FindChannelInfoInPeImage(image), "source=newsletter");
   }
 }
 
@@ -128,9 +134,9 @@ TEST(StampTest, StampsTheLastOfSeveralEntries) {
   two.PadTo(0x248);
   const std::vector<uint8_t> image = Stamped(two.bytes, "later", RecordForm::kTrailer);
   ASSERT_FALSE(image.empty());
-  EXPECT_EQ(*ReadLe32(image, 0x200), 0x25u);  // the first entry is left alone
-  EXPECT_EQ(*ReadLe32(image, 0x12C), image.size() - 0x200);
-  EXPECT_EQ(FindChannelInfoInPeImage(image), "later");
+  EXPECT_EQ(*installer::ReadLe32(image, 0x200), 0x25u);  // the first entry is left alone
+  EXPECT_EQ(*installer::ReadLe32(image, 0x12C), image.size() - 0x200);
+  EXPECT_EQ(installer::FindChannelInfoInPeImage(image), "later");
 }
 
 TEST(StampTest, RefusesFilesItCannotStampSafely) {
@@ -140,8 +146,7 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
     const char* error;
   } cases[] = {
       {"not a PE image", [](SyntheticImage& i) { i.Put(0, "ZM"); }, "not a PE image: no MZ"},
-      {"a PE32+ header too short",
-       [](SyntheticImage& i) { i.Put16(0x94, 0x90); },
+      {"a PE32+ header too short", [](SyntheticImage& i) { i.Put16(0x94, 0x90); },
        "not a PE image: the optional header has no certificate-table entry"},
       {"unsigned", [](SyntheticImage& i) { i.Put32(0x12C, 0); }, "no certificate table"},
       {"bytes after the table", [](SyntheticImage& i) { i.Append("XYZ"); }, "does not end"},
@@ -194,7 +199,7 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
     }
     in_place.resize(edit.stamped_size());
     EXPECT_EQ(in_place, copy);
-    EXPECT_EQ(*ReadLe32(copy, 0xD8), 0x12345678u);
+    EXPECT_EQ(*installer::ReadLe32(copy, 0xD8), 0x12345678u);
     // The record goes first; the entry's length, the directory's and the
     // checksum after it.
     ASSERT_EQ(writes.size(), 4u);
@@ -242,3 +247,4 @@ TEST(StampTest, PeChecksum) {
 }
 
 }  // namespace
+}  // namespace mir_attribution
