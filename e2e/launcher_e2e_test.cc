@@ -8,15 +8,9 @@ namespace e2e {
 namespace {
 
 using test_support::AttributionLine;
-using test_support::BoxInfo;
 using test_support::ChecksumFile;
 using test_support::DismissBoxOnce;
 using test_support::FileChecksum;
-using test_support::LauncherLine;
-using test_support::ReadBytes;
-using test_support::ScopedLogCapture;
-using test_support::SiblingProgram;
-using test_support::StartChild;
 using test_support::WriteBytes;
 
 using ::testing::Contains;

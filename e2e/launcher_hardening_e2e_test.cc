@@ -14,12 +14,6 @@
 namespace e2e {
 namespace {
 
-using test_support::EnvironmentOverrides;
-using test_support::LauncherLine;
-using test_support::ReadBytes;
-using test_support::ScopedLogCapture;
-using test_support::SiblingProgram;
-using test_support::WaitWatchingBoxes;
 using test_support::WriteBytes;
 
 using ::testing::Contains;
