@@ -15,8 +15,10 @@ probe="$top/build/windows/bin/payload_probe.exe"
 [ -f "$probe" ] || { echo "build the windows preset first (scripts/demo.sh)" >&2; exit 1; }
 
 make_payload() {  # a runnable program padded with random bytes (no sparse file) to an exact size
+  local padding=$(($1 - $(stat -c %s "$probe")))
+  [ $padding -ge 0 ] || { echo "the payload probe is larger than $1 bytes" >&2; exit 1; }
   cp "$probe" "$2"
-  head -c $(($1 - $(stat -c %s "$probe"))) /dev/urandom >>"$2"
+  head -c $padding /dev/urandom >>"$2"
 }
 make_payload 552250 "$work/guide.exe"
 make_payload 232935280 "$work/installer.exe"

@@ -1,10 +1,6 @@
 #include "testing/child_process_win.h"
 
-#include <cstdio>
-#include <fstream>
-
 namespace test_support {
-
 namespace {
 
 std::wstring EnvironmentBlockWith(const EnvironmentOverrides& overrides) {
@@ -68,23 +64,6 @@ DWORD RunChild(std::wstring command, const EnvironmentOverrides& overrides, DWOR
   DWORD exit_code = 0xDEADBEEF;
   GetExitCodeProcess(process.Get(), &exit_code);
   return exit_code;
-}
-
-std::map<std::string, std::string> ReadProbeReport(const std::filesystem::path& path) {
-  std::map<std::string, std::string> report;
-  std::ifstream file(path, std::ios::binary);
-  std::string line;
-  while (std::getline(file, line)) {
-    const size_t equals = line.find('=');
-    if (equals != std::string::npos) report[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return report;
-}
-
-std::wstring SiblingProgram(const wchar_t* name) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return (std::filesystem::path(self).parent_path() / name).wstring();
 }
 
 }  // namespace test_support
