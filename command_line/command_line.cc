@@ -7,7 +7,6 @@
 #include "strings/utf_string_conversions.h"
 
 namespace command_line {
-
 namespace {
 
 constexpr logging::LogSource kSource{"command_line/command_line"};

@@ -4,7 +4,6 @@
 #include "command_line/command_line.h"
 
 namespace command_line {
-
 namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }

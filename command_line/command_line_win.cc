@@ -5,7 +5,6 @@
 #include "command_line/command_line.h"
 
 namespace command_line {
-
 namespace {
 
 using SplitFunction = wchar_t**(WINAPI*)(const wchar_t*, int*);

@@ -4,7 +4,6 @@
 #include "strings/utf_string_conversions.h"
 
 namespace command_line {
-
 namespace {
 
 // Created once at start-up and never freed; only read afterwards.

@@ -10,7 +10,6 @@
 #include "strings/string_util.h"
 
 namespace command_line {
-
 namespace {
 
 constexpr logging::LogSource kProcessCommandLineLog{"command_line/process_command_line"};

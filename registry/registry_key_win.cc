@@ -4,7 +4,6 @@
 #include <utility>
 
 namespace registry {
-
 namespace {
 
 constexpr DWORD kStringUnits = 1024;  // a 2048-byte read buffer

@@ -3,7 +3,6 @@
 #include <cstdint>
 
 namespace strings {
-
 namespace {
 
 template <typename Char, typename IsSpace>

@@ -1,7 +1,6 @@
 #include "testing/box_watcher_win.h"
 
 namespace test_support {
-
 namespace {
 
 constexpr int kBoxTextControl = 0xFFFF;

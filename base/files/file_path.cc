@@ -5,7 +5,6 @@
 #include "strings/utf_string_conversions.h"
 
 namespace base {
-
 namespace {
 
 bool HasDriveLetter(std::wstring_view path) {

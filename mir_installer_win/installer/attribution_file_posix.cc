@@ -9,7 +9,6 @@
 #include "mir_installer_win/installer/attribution_file.h"
 
 namespace installer {
-
 namespace {
 
 struct DescriptorTraits {

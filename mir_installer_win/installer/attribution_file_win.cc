@@ -4,7 +4,6 @@
 #include "mir_installer_win/installer/attribution_file.h"
 
 namespace installer {
-
 namespace {
 
 class WindowsAttributionFile : public AttributionFile {

@@ -4,7 +4,6 @@
 #include "strings/utf_string_conversions.h"
 
 namespace installer {
-
 namespace {
 
 std::string_view AsText(ByteSpan span) {

@@ -4,7 +4,6 @@
 #include "mir_installer_win/installer/channel_info.h"
 
 namespace installer {
-
 namespace {
 
 // A WIN_CERTIFICATE's content: the signature first, perhaps a record after it.

@@ -1,7 +1,6 @@
 #include "mir_installer_win/setup_launcher/error_box_win.h"
 
 namespace setup_launcher {
-
 namespace {
 
 MessageBoxFunction g_message_box = &::MessageBoxW;

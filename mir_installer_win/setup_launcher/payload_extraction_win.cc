@@ -13,7 +13,6 @@
 #include "strings/utf_string_conversions.h"
 
 namespace setup_launcher {
-
 namespace {
 
 // Opens `path` shared for reading only and checks that it holds exactly

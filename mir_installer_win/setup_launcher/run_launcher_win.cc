@@ -12,7 +12,6 @@
 #include "mir_installer_win/setup_launcher/payload_extraction_win.h"
 
 namespace setup_launcher {
-
 namespace {
 
 constexpr int kLauncherFailure = 1;

@@ -13,7 +13,6 @@
 #include "tools/mir_attribution/stamp.h"
 
 namespace mir_attribution {
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,7 +8,6 @@
 #include "strings/utf_string_conversions.h"
 
 namespace mir_attribution {
-
 namespace {
 
 constexpr uint8_t kDerSequence = 0x30;
