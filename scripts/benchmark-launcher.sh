@@ -6,9 +6,8 @@
 # memory next to copying the same two files with cp and to a do-nothing
 # Windows program under Wine, as the median of interleaved rounds.
 #   scripts/benchmark-launcher.sh [ROUNDS]   (default 7; run after scripts/demo.sh)
-set -euo pipefail
+source "$(dirname "$0")/common.sh"
 rounds=${1:-7}
-top=$(cd "$(dirname "$0")/.." && pwd)
 work="$top/build/benchmark"
 mkdir -p "$work"
 probe="$top/build/windows/bin/payload_probe.exe"
