@@ -301,8 +301,9 @@ int Stamp(const Options& options) {
   const auto file_size = static_cast<uint64_t>(size);
   std::vector<uint8_t> headers(std::min<uint64_t>(file_size, 65536));
   if (!read_source(0, headers)) return Fail(in, "cannot be read");
-  uint64_t table_offset = 0;
-  if (!CertificateTableOffset(headers, file_size, table_offset, error)) return Fail(in, error);
+  installer::PeLayout layout;
+  if (!SignedImageLayout(headers, file_size, layout, error)) return Fail(in, error);
+  const uint64_t table_offset = layout.directory.cert_rva;
   std::vector<uint8_t> table(file_size - table_offset);
   if (!read_source(table_offset, table)) return Fail(in, "cannot read its certificate table");
   StampEdit edit;

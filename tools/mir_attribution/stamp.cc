@@ -105,9 +105,8 @@ std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
   return writes;
 }
 
-bool CertificateTableOffset(installer::ByteSpan headers, uint64_t file_size, uint64_t& offset,
-                            std::string& error) {
-  installer::PeLayout layout;
+bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
+                       std::string& error) {
   const installer::PeHeaderCheck check = CheckPeHeaders(headers, layout);
   if (check != installer::PeHeaderCheck::kPassed) {
     error = std::string("not a PE image: ") + installer::DescribePeHeaderCheck(check);
@@ -122,16 +121,14 @@ bool CertificateTableOffset(installer::ByteSpan headers, uint64_t file_size, uin
     error = "the certificate table does not end the file (bytes follow it)";
     return false;
   }
-  offset = directory.cert_rva;
   return true;
 }
 
 bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
                const std::string& record, StampEdit& edit, std::string& error) {
-  uint64_t table_offset = 0;
-  if (!CertificateTableOffset(headers, file_size, table_offset, error)) return false;
   installer::PeLayout layout;
-  installer::CheckPeHeaders(headers, layout);
+  if (!SignedImageLayout(headers, file_size, layout, error)) return false;
+  const uint64_t table_offset = layout.directory.cert_rva;
   if (table.size() != file_size - table_offset) {
     error = "the certificate table was not read whole";
     return false;

@@ -20,6 +20,7 @@
 
 #include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/pe_image.h"
 
 namespace mir_attribution {
 
@@ -64,11 +65,11 @@ struct StampEdit {
   std::vector<Write> InPlaceWrites() const;
 };
 
-// Where the certificate table starts, from the file's first bytes; false with
-// the reason when the file is not a PE image, is not signed, or bytes follow
-// the table.
-bool CertificateTableOffset(installer::ByteSpan headers, uint64_t file_size, uint64_t& offset,
-                            std::string& error);
+// The layout of a signed image, from its first bytes: false with the reason
+// when the file is not a PE image, is not signed, or bytes follow its
+// certificate table (which starts at layout.directory.cert_rva).
+bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
+                       std::string& error);
 
 // Plans the stamp from the file's first bytes (`headers`, at least up to the
 // end of the optional header), its size and its certificate table (the
