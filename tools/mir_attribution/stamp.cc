@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "absl/strings/str_format.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
-#include "strings/utf_string_conversions.h"
 
 namespace mir_attribution {
 namespace {
@@ -24,48 +22,15 @@ void Overlay(uint64_t start, installer::MutableByteSpan into, uint64_t offset, u
 
 }  // namespace
 
-std::string ChannelInfoProblem(std::string_view value) {
-  if (installer::IsValidChannelInfo(value)) return std::string();
-  if (value.empty()) return "the value is empty";
-  if (value.size() > installer::kMaxChannelInfoLength) {
-    return absl::StrFormat("the value is %u bytes long; at most %u are stored", value.size(),
-                           installer::kMaxChannelInfoLength);
-  }
-  for (size_t position = 0; position < value.size();) {
-    size_t length = 0;
-    const uint32_t code_point = strings::DecodeUtf8Sequence(value.substr(position), length);
-    if (code_point == strings::kInvalidCodePoint) {
-      return absl::StrFormat("the value is not well-formed UTF-8 (byte %u)", position);
-    }
-    if (strings::IsNoncharacter(code_point)) {
-      return absl::StrFormat("the value holds the noncharacter U+%04X (byte %u)", code_point,
-                             position);
-    }
-    position += length;
-  }
-  return "the value is refused";
-}
-
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
                   std::string& error) {
-  error = ChannelInfoProblem(value);
-  if (!error.empty()) return false;
-  if (form == RecordForm::kTrailer) {
-    if (value.back() == '\0') {
-      error = "a trailer record cannot carry a value whose last byte is 0x00";
-      return false;
-    }
-    record.assign(installer::kTrailerMarker);
-    installer::AppendLe32(record, static_cast<uint32_t>(value.size()));
-    record.append(value);
-    return true;
-  }
-  const std::string closing = ":" + std::string(installer::kTagName);
-  if (value.find(closing) != std::string_view::npos) {
-    error = "a delimited record cannot carry a value that holds \"" + closing + "\"";
-    return false;
-  }
-  record = std::string(installer::kTagName) + ":" + std::string(value) + closing;
+  // The record is what the slot holds before its zeros: it ends in a byte
+  // that is not zero (a value's last byte, or the closing tag).
+  std::vector<uint8_t> slot(installer::kAttributionSlotSize + 2 * installer::kTagLength);
+  if (!installer::FillAttributionSlot(value, form, slot, error)) return false;
+  const auto last =
+      std::find_if(slot.rbegin(), slot.rend(), [](uint8_t byte) { return byte != 0; });
+  record.assign(slot.begin(), last.base());
   return true;
 }
 
@@ -107,21 +72,7 @@ std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
 
 bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
                        std::string& error) {
-  const installer::PeHeaderCheck check = CheckPeHeaders(headers, layout);
-  if (check != installer::PeHeaderCheck::kPassed) {
-    error = std::string("not a PE image: ") + installer::DescribePeHeaderCheck(check);
-    return false;
-  }
-  const installer::CertificateDirectory& directory = layout.directory;
-  if (directory.cert_rva == 0 || directory.cert_size == 0) {
-    error = "the image has no certificate table (is it signed?)";
-    return false;
-  }
-  if (uint64_t{directory.cert_rva} + directory.cert_size != file_size) {
-    error = "the certificate table does not end the file (bytes follow it)";
-    return false;
-  }
-  return true;
+  return installer::CheckSignedImage(headers, file_size, layout, error);
 }
 
 bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,

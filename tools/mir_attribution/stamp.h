@@ -19,19 +19,18 @@
 #include <vector>
 
 #include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
 
 namespace mir_attribution {
 
-enum class RecordForm { kTrailer, kDelimited };
+using installer::ChannelInfoProblem;
+using installer::RecordForm;
 
-// Why the launcher would refuse `value` (too long, not UTF-8, ...), or empty
-// when it would store it.
-std::string ChannelInfoProblem(std::string_view value);
-
-// The record's bytes for `value` in `form`; false with the reason when the
-// value cannot be carried in that form.
+// The record's bytes for `value` in `form`, as an attribution slot holds
+// them; false with the reason when the slot would refuse the value.
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record, std::string& error);
 
 // What stamping changes: the file is cut at `table_offset` and `table`
@@ -66,8 +65,8 @@ struct StampEdit {
 };
 
 // The layout of a signed image, from its first bytes: false with the reason
-// when the file is not a PE image, is not signed, or bytes follow its
-// certificate table (which starts at layout.directory.cert_rva).
+// when installer::CheckSignedImage refuses it (the certificate table starts
+// at layout.directory.cert_rva and ends the file).
 bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
                        std::string& error);
 
