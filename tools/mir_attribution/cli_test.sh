@@ -3,6 +3,7 @@
 #   cli_test.sh MIR_ATTRIBUTION IMAGE WORK_DIR
 set -euo pipefail
 tool=$(realpath "$1") image=$(realpath "$2") work=$(realpath -m "$3")
+bases=$(realpath "$(dirname "$0")/testdata/base")
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
@@ -60,5 +61,82 @@ cp "$image" readonly.exe
 chmod 444 readonly.exe
 "$tool" stamp --value=ro readonly.exe from_readonly.exe >/dev/null
 [ "$("$tool" read from_readonly.exe)" = ro ] || fail "stamp of a read-only input"
-[ "$(stat -c %a from_readonly.exe)" != 444 ] || fail "the output inherited the input's mode"
+[ "$(stat -c %a from_readonly.exe)" = 444 ] || fail "the output does not keep the input's mode"
+
+# Command-line faults: each row is a stamp that must exit with the status
+# given and leave out.exe as it was.
+head -c 4097 /dev/zero | tr '\0' a >long.bin
+while IFS='|' read -r expected reason arguments; do
+  status=0
+  # shellcheck disable=SC2086
+  message=$(eval "\"\$tool\" stamp $arguments" 2>&1) || status=$?
+  [ $status -eq "$expected" ] || fail "stamp $arguments exits $status: $message"
+  [[ $message == *"$reason"* ]] || fail "stamp $arguments: message: $message"
+  [ "$(cat out.exe)" = "an earlier output" ] || fail "stamp $arguments changed its output"
+done <<'ROWS'
+1|longer than 4096 bytes|--value-file=long.bin "$image" out.exe
+2|usage|--value=a --value-file=value.bin "$image" out.exe
+2|unknown --form trailr|--value=a --form=trailr "$image" out.exe
+1|a base's checksum is left alone|--value=a --fix-checksum "$bases/base.exe" out.exe
+ROWS
+
+# A restamp in place with a shorter value gives what a copy gives.
+"$tool" stamp --value="a long first value" "$image" long.exe >/dev/null
+"$tool" stamp --value=short long.exe short.exe >/dev/null
+"$tool" stamp --value=short --in-place long.exe >/dev/null
+cmp long.exe short.exe || fail "an in-place restamp differs from a copy"
+
+# --fix-checksum, against the checksum computed here: 16-bit words folded
+# at every carry, the checksum field (0xD8) counted as zero, plus the size.
+# 256 KiB of 0xFF bytes carry past 32 bits without the folds.
+{ head -c 512 "$image"; head -c $((0x40000 - 512)) /dev/zero | tr '\0' '\377'
+  tail -c +513 "$image"; } >ones.exe
+put32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($3 & 255)) $(($3 >> 8 & 255)) \
+  $(($3 >> 16 & 255)) $(($3 >> 24 & 255)))" | dd of="$1" bs=1 seek=$(($2)) conv=notrunc 2>/dev/null; }
+put32 ones.exe 0x128 0x40000
+"$tool" stamp --value=sum --fix-checksum ones.exe summed.exe >/dev/null
+expected=$(od -An -v -tu2 -w2 summed.exe | awk -v size="$(stat -c %s summed.exe)" '
+  NR != 109 && NR != 110 { s += $1; s = s % 65536 + int(s / 65536) }  # words 0xD8, 0xDA skipped
+  END { printf "%u", s + size }')
+[ "$(od -An -tu4 -j $((0xD8)) -N4 summed.exe | tr -d ' ')" = "$expected" ] || fail "--fix-checksum"
+
+# A base: reserve writes it, stamping fills its slot, plan describes it.
+cp "$bases/signed.exe" signed.exe
+"$tool" reserve signed.exe base.exe >/dev/null
+cmp base.exe "$bases/base.exe" || fail "reserve does not give the checked-in base"
+if "$tool" read base.exe 2>/dev/null; then fail "the base reads as stamped"; fi
+status=0; "$tool" reserve base.exe again.exe 2>/dev/null || status=$?
+[ $status -eq 1 ] && [ ! -e again.exe ] || fail "a base reserved again"
+plan=$("$tool" plan base.exe)
+field() { sed -n "s/^  \"$1\": //p" <<<"$2" | sed 's/,$//; s/^"//; s/"$//'; }
+size=$(stat -c %s base.exe) offset=$((size - 4112))
+[ "$(field file_size "$plan")" = "$size" ] && [ "$(field slot_offset "$plan")" = $offset ] &&
+  [ "$(field slot_size "$plan")" = 4112 ] && [ "$(field form "$plan")" = trailer ] &&
+  [ "$(field base_sha256 "$plan")" = "$(sha256sum <base.exe | cut -c1-64)" ] &&
+  [ "$(field etag "$plan")" = "\\\"$(printf '%x-%x' "$(stat -c %Y base.exe)" "$size")\\\"" ] &&
+  [ "$(field last_modified "$plan")" = "$(TZ=GMT LC_ALL=C date -r base.exe '+%a, %d %b %Y %T GMT')" ] ||
+  fail "plan: $plan"
+
+# The checked-in vectors: a value, and the SHA-256 of the base stamped with
+# it, which is the base's first slot_offset bytes, the trailer record and
+# zeros. The tool (copy, in place, plan) and this script must give them.
+while read -r digest value; do
+  "$tool" stamp --value="$value" base.exe vector.exe >/dev/null
+  cp base.exe in_place.exe
+  "$tool" stamp --value="$value" --in-place in_place.exe >/dev/null
+  length=$(LC_ALL=C; echo ${#value})
+  by_hand=$({ head -c $offset base.exe; printf 'MIRBCH01'
+    printf "$(printf '\\x%02x\\x%02x\\0\\0' $((length & 255)) $((length >> 8)))"
+    printf '%s' "$value"; head -c $((4112 - 12 - length)) /dev/zero; } | sha256sum | cut -c1-64)
+  plan=$("$tool" plan --value="$value" base.exe)
+  value_digits=$(printf '%s' "$value" | sha256sum | cut -c1-16)
+  for got in "$(sha256sum <vector.exe | cut -c1-64)" "$(sha256sum <in_place.exe | cut -c1-64)" \
+    "$by_hand" "$(field stamped_sha256 "$plan")"; do
+    [ "$got" = "$digest" ] || fail "vector ${value:0:20}: $got"
+  done
+  [[ $(field stamped_etag "$plan") == *"-$value_digits\\\"" ]] || fail "stamped_etag: $plan"
+  [ "$("$tool" read vector.exe)" = "$value" ] || fail "vector ${value:0:20} read back"
+  osslsigncode verify -CAfile "$bases/ca.pem" vector.exe >verify.log 2>&1 ||
+    fail "vector ${value:0:20} does not verify: $(cat verify.log)"
+done <"$bases/vectors.txt"
 echo "cli test passed"

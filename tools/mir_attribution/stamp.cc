@@ -41,7 +41,7 @@ bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
   if (offset < table_offset) {
     const installer::MutableByteSpan head = into.first(std::min(end, table_offset) - offset);
     if (!read_source(offset, head)) return false;
-    Overlay(offset, head, directory_size_offset, directory_size);
+    if (!slot_fill) Overlay(offset, head, directory_size_offset, directory_size);
     if (checksum) Overlay(offset, head, checksum_offset, *checksum);
   }
   if (end > table_offset) {
@@ -53,21 +53,44 @@ bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
   return true;
 }
 
+namespace {
+
+std::vector<uint8_t> BytesOf(uint32_t value) {
+  std::vector<uint8_t> bytes(4);
+  installer::WriteLe32(bytes, 0, value);
+  return bytes;
+}
+
+}  // namespace
+
 std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
-  const auto bytes_of = [](uint32_t value) {
-    std::vector<uint8_t> bytes(4);
-    installer::WriteLe32(bytes, 0, value);
-    return bytes;
-  };
+  if (slot_fill) return {{table_offset, table}};
   const uint64_t content = entry_offset + installer::kCertificateEntryHeaderSize;
   std::vector<Write> writes = {
       {table_offset + content,
        std::vector<uint8_t>(table.begin() + static_cast<ptrdiff_t>(content), table.end())},
-      {table_offset + entry_offset, bytes_of(*installer::ReadLe32(table, entry_offset))},
-      {directory_size_offset, bytes_of(directory_size)},
+      {table_offset + entry_offset, BytesOf(*installer::ReadLe32(table, entry_offset))},
+      {directory_size_offset, BytesOf(directory_size)},
   };
-  if (checksum) writes.push_back({checksum_offset, bytes_of(*checksum)});
+  if (checksum) writes.push_back({checksum_offset, BytesOf(*checksum)});
   return writes;
+}
+
+std::vector<StampEdit::Write> StampEdit::CopyWrites() const {
+  std::vector<Write> writes = {{table_offset, table}};
+  if (!slot_fill) writes.push_back({directory_size_offset, BytesOf(directory_size)});
+  if (checksum) writes.push_back({checksum_offset, BytesOf(*checksum)});
+  return writes;
+}
+
+bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                  StampEdit& edit, std::string& error) {
+  edit = StampEdit();
+  edit.table.resize(slot.size);
+  if (!installer::FillAttributionSlot(value, form, edit.table, error)) return false;
+  edit.table_offset = slot.offset;
+  edit.slot_fill = true;
+  return true;
 }
 
 bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,

@@ -44,6 +44,9 @@ struct StampEdit {
   uint32_t directory_size = 0;
   uint64_t checksum_offset = 0;
   std::optional<uint32_t> checksum;
+  // A base's slot filled: `table` is the slot's new bytes and nothing else
+  // changes, no length and no checksum.
+  bool slot_fill = false;
 
   uint64_t stamped_size() const { return table_offset + table.size(); }
 
@@ -62,6 +65,9 @@ struct StampEdit {
     std::vector<uint8_t> bytes;
   };
   std::vector<Write> InPlaceWrites() const;
+  // The writes that turn a copy of the file's first table_offset bytes into
+  // the stamped file.
+  std::vector<Write> CopyWrites() const;
 };
 
 // The layout of a signed image, from its first bytes: false with the reason
@@ -78,6 +84,11 @@ bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installe
 // a DER SEQUENCE that fits the entry).
 bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
                const std::string& record, StampEdit& edit, std::string& error);
+
+// Plans filling the slot of a reserved base with the record for `value`;
+// false with the reason when installer::FillAttributionSlot refuses it.
+bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                  StampEdit& edit, std::string& error);
 
 // The PE checksum of a whole image whose checksum field is at `checksum_offset`.
 class PeChecksum {
