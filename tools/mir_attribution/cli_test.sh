@@ -100,6 +100,54 @@ expected=$(od -An -v -tu2 -w2 summed.exe | awk -v size="$(stat -c %s summed.exe)
   END { printf "%u", s + size }')
 [ "$(od -An -tu4 -j $((0xD8)) -N4 summed.exe | tr -d ' ')" = "$expected" ] || fail "--fix-checksum"
 
+# Hostile files. Each row makes hostile.exe; stamping it (to a copy, and in
+# place) must end with the status and reason given, in bounded time and
+# memory, and leave hostile.exe and out.exe as they were with nothing left
+# beside them. FSIZE limits the size of files written (KiB); XFSZ=ignore
+# turns going past it into a failed write, as on a full disk, and otherwise
+# the tool is killed in the middle of writing.
+sparse() {  # size, table offset: the image's table moved to the end of a sparse file
+  cp "$image" hostile.exe
+  truncate -s "$1" hostile.exe
+  tail -c +513 "$image" | dd of=hostile.exe bs=1M seek="$2" oflag=seek_bytes conv=notrunc 2>/dev/null
+  put32 hostile.exe 0x128 "$2"
+}
+huge() { sparse $((0x120000000)) $((0x80000000)); put32 hostile.exe 0x12C 0xA0000000; }
+over_512_mib() { sparse $((0x20000000 + 40)) $((0x20000000)); }
+big_table() { sparse $((0x12C00000)) 512; put32 hostile.exe 0x12C $((0x12C00000 - 512)); }
+in_headers() { cp "$image" hostile.exe; put32 hostile.exe 0x128 "$1"; put32 hostile.exe 0x12C $((552 - $1)); }
+truncated() { head -c 548 "$image" >hostile.exe; }
+past_end() { cp "$image" hostile.exe; put32 hostile.exe 0x128 0x1000; }
+long_value() { cp "$image" hostile.exe; head -c 1500 /dev/zero | tr '\0' v >value.bin; }
+fingerprint() { stat -c %s "$1"; head -c 65536 "$1" | sha256sum; tail -c 65536 "$1" | sha256sum; }
+while IFS='|' read -r name maker modes limits expected reason; do
+  rm -f hostile.exe && printf 'v' >value.bin && $maker
+  before=$(fingerprint hostile.exe)
+  for mode in $modes; do
+    [ "$mode" = copy ] && files=(hostile.exe out.exe) || files=(--in-place hostile.exe)
+    status=0
+    message=$(eval "$limits"; ulimit -v 400000; timeout 20 "$tool" stamp --value-file=value.bin \
+      "${files[@]}" 2>&1) || status=$?
+    [ $status -eq "$expected" ] || fail "$name ($mode) exits $status: $message"
+    [[ $message == *"$reason"* ]] || fail "$name ($mode): message: $message"
+    [[ $message != *InstallAttribution* ]] || fail "$name ($mode) logs without --verbose: $message"
+    [ "$(fingerprint hostile.exe)" = "$before" ] || fail "$name ($mode) changed the file"
+    [ "$(cat out.exe)" = "an earlier output" ] || fail "$name ($mode) changed its output"
+    if ls -a | grep -q stamping; then fail "$name ($mode) left a temporary file"; fi
+  done
+done <<'ROWS'
+4.5 GiB, a 2.5 GiB table|huge|copy in-place||1|the file is 4831838208 bytes; the launcher reads no file over 536870912
+a launcher over 512 MiB|over_512_mib|copy in-place||1|the launcher reads no file over 536870912
+a table of 300 MiB|big_table|copy in-place||1|the certificate table is 314572288 bytes; at most 1048576 are read
+a table inside the DOS header|in_headers 0x40|copy in-place||1|the certificate table starts inside the headers (at 64)
+a table inside the optional header|in_headers 0x120|copy in-place||1|starts inside the headers (at 288)
+a truncated table|truncated|copy in-place||1|the certificate table is cut short: it should end at 552, the file ends at 548
+a directory past the end|past_end|copy in-place||1|the certificate directory points past the end of the file
+in place on a full disk|long_value|in-place|ulimit -f 1; trap '' XFSZ|1|cannot be written; it was put back as it was
+a copy onto a full disk|long_value|copy|ulimit -f 1; trap '' XFSZ|1|cannot be written
+a copy killed while it writes|long_value|copy|ulimit -f 1|153|
+ROWS
+
 # A base: reserve writes it, stamping fills its slot, plan describes it.
 cp "$bases/signed.exe" signed.exe
 "$tool" reserve signed.exe base.exe >/dev/null
