@@ -216,6 +216,36 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
   }
 }
 
+// A base is the signed image with a zero slot after its signature; filling
+// the slot is one write of the slot, in place or in a copy.
+TEST(StampTest, ReservingAndFillingABase) {
+  StampEdit edit;
+  std::string error;
+  const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
+  ASSERT_TRUE(PlanStamp(image, image.size(), installer::ByteSpan(image).subspan(0x200),
+                        std::string(installer::kAttributionSlotSize, '\0'), edit, error));
+  std::vector<uint8_t> reserved(edit.stamped_size());
+  ASSERT_TRUE(edit.ReadStamped(0, reserved, ReadFrom(image)));
+  EXPECT_EQ(reserved, test_support::ReservedSyntheticImage().bytes);
+  EXPECT_EQ(LauncherReads(reserved), "");
+
+  installer::AttributionSlot slot;
+  ASSERT_TRUE(installer::FindAttributionSlot(reserved.size(), ReadFrom(reserved), slot, error));
+  ASSERT_TRUE(PlanSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
+  const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].offset, reserved.size() - installer::kAttributionSlotSize);
+  EXPECT_EQ(writes[0].bytes.size(), installer::kAttributionSlotSize);
+  std::vector<uint8_t> stamped(edit.stamped_size());
+  ASSERT_TRUE(edit.ReadStamped(0, stamped, ReadFrom(reserved)));
+  EXPECT_TRUE(std::equal(reserved.begin(), reserved.begin() + 0x210, stamped.begin()));
+  EXPECT_EQ(stamped.size(), reserved.size());
+  EXPECT_EQ(LauncherReads(stamped), "src=base");
+  // A delimited record of the longest values does not fit.
+  EXPECT_TRUE(PlanSlotFill(slot, std::string(4086, 'a'), RecordForm::kDelimited, edit, error));
+  EXPECT_FALSE(PlanSlotFill(slot, std::string(4087, 'a'), RecordForm::kDelimited, edit, error));
+}
+
 TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {
   const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
   StampEdit edit;
