@@ -25,9 +25,9 @@ cp stamped.exe inplace.exe
 [ "$("$tool" read inplace.exe)" = second ] || fail "in-place restamp"
 
 # A value's bytes are taken as given, from the argument or from a file.
-printf 'a\0b\0c' >value.bin
-"$tool" stamp --value-file=value.bin --form=delimited "$image" nul.exe >/dev/null
-cmp <("$tool" read nul.exe) <(printf 'a\0b\0c\n') || fail "--value-file did not stamp its bytes"
+printf 'a\tb\nc\n' >value.bin
+"$tool" stamp --value-file=value.bin --form=delimited "$image" lines.exe >/dev/null
+cmp <("$tool" read lines.exe) <(printf 'a\tb\nc\n\n') || fail "--value-file did not stamp its bytes"
 "$tool" stamp --value="$(printf 'caf\xc3\xa9')" "$image" utf8.exe >/dev/null
 [ "$("$tool" read utf8.exe)" = "$(printf 'caf\xc3\xa9')" ] || fail "UTF-8 value"
 
@@ -48,6 +48,8 @@ refuse "not well-formed UTF-8 (byte 3)" --value="$(printf 'bad\xff')" "$image" o
 refuse "not well-formed UTF-8 (byte 1)" --value="$(printf 'a\x80b')" "$image" out.exe
 refuse "the launcher would find no value" --value=xMIRBCH01abcdz "$image" out.exe
 refuse "cannot carry a value that holds" --value=a:CHANNEL_INFOb --form=delimited "$image" out.exe
+printf 'a\0b' >nul.bin  # the registry string would end at the NUL
+refuse "NUL byte (byte 1)" --value-file=nul.bin "$image" out.exe
 refuse "4097 bytes long" --value="$(head -c 4097 /dev/zero | tr '\0' a)" "$image" out.exe
 if ls -a | grep -q stamping; then fail "a temporary file was left behind"; fi
 status=0; "$tool" read plain.bin 2>/dev/null || status=$?

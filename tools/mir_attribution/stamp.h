@@ -20,15 +20,16 @@
 
 #include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
 
 namespace mir_attribution {
 
 enum class RecordForm { kTrailer, kDelimited };
 
-// Why the launcher would refuse `value` (too long, not UTF-8, ...), or empty
-// when it would store it.
-std::string ChannelInfoProblem(std::string_view value);
+// Why the launcher would refuse `value` (too long, not UTF-8, a NUL, ...), or
+// empty when it would store it: the launcher's own rule.
+using installer::ChannelInfoProblem;
 
 // The record's bytes for `value` in `form`; false with the reason when the
 // value cannot be carried in that form.
