@@ -42,7 +42,7 @@ TEST(ChannelInfoTest, Validity) {
       {"\xED\xA0\x80", false},      // surrogate
       {"\xC0\xAF", false},          // overlong
       {"\xF4\x90\x80\x80", false},  // above U+10FFFF
-      {"\xF0\x8F\xBF\xBF", false},  // overlong 4-byte form
+      {"\xF0\x8F\xBF\xBD", false},  // overlong 4-byte form of U+FFFD
       {"\xF0\x90\x80\x80", true},   // U+10000
       {"\xE2\x82", false},          // truncated
       {"\x80", false},              // stray continuation
