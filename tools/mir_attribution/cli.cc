@@ -32,7 +32,7 @@ constexpr char kStampHelp[] =
     "  --value=TEXT       the value: the argument's bytes as given (on Windows, the UTF-8\n"
     "                     form of the argument, which must have one)\n"
     "  --value-file=FILE  the value: the bytes of FILE exactly, for values that a shell\n"
-    "                     cannot pass (a NUL byte, say)\n"
+    "                     cannot pass (a trailing line feed, say)\n"
     "  --form=trailer     the record after the signature with its length (the default)\n"
     "  --form=delimited   the record as \"CHANNEL_INFO:\" value \":CHANNEL_INFO\"\n"
     "  --fix-checksum     recompute the PE checksum (reads the whole file once more)\n"
