@@ -15,33 +15,21 @@ std::string Header(uint32_t length) {
   return header.replace(4, 4, std::string("\0\x02\x02\0", 4));
 }
 
-TEST(CertificateTableTest, WalkStopsWhereTheTableStopsMakingSense) {
+// The stops that the launcher's and the tool's tables never reach, and the
+// content spans of entries that follow each other.
+TEST(CertificateTableTest, WalkStops) {
   const struct {
-    const char* name;
     std::string data;
     uint64_t table_size;
     std::vector<uint64_t> offsets;
     CertificateWalkStop stop;
   } cases[] = {
-      {"one entry",
-       Header(13) + "12345" + std::string(3, '\0'),
-       16,
-       {0},
-       CertificateWalkStop::kEnd},
-      {"two, the first empty", Header(8) + Header(9) + "x", 24, {0, 8}, CertificateWalkStop::kEnd},
-      {"no table", "", 0, {}, CertificateWalkStop::kEnd},
-      {"a header cut by the data",
-       Header(8).substr(0, 7),
-       8,
-       {},
-       CertificateWalkStop::kHeaderOutside},
-      {"dwLength 7", Header(7), 8, {}, CertificateWalkStop::kLengthTooSmall},
-      {"aligned past the table", Header(13) + "12345", 13, {}, CertificateWalkStop::kPastTable},
-      {"dwLength near 4 GiB", Header(0xFFFFFFF9), 8, {}, CertificateWalkStop::kPastTable},
-      {"a table longer than the data", Header(16), 16, {}, CertificateWalkStop::kPastData},
+      {Header(8) + Header(9) + "x", 24, {0, 8}, CertificateWalkStop::kEnd},
+      {Header(0xFFFFFFF9), 8, {}, CertificateWalkStop::kPastTable},  // no 32-bit wrap
+      {Header(16), 16, {}, CertificateWalkStop::kPastData},          // a table longer than the data
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.table_size);
     const ByteSpan data = AsBytes(c.data);
     CertificateTableWalk walk(data, c.table_size);
     std::vector<uint64_t> offsets;
@@ -49,8 +37,6 @@ TEST(CertificateTableTest, WalkStopsWhereTheTableStopsMakingSense) {
       offsets.push_back(entry.offset);
       EXPECT_EQ(entry.content.data(), data.data() + entry.offset + 8);
       EXPECT_EQ(entry.content.size(), entry.length - 8u);
-      EXPECT_EQ(entry.revision, kCertificateRevision2);
-      EXPECT_EQ(entry.type, kCertificateTypePkcsSignedData);
     }
     EXPECT_EQ(offsets, c.offsets);
     EXPECT_EQ(walk.stop(), c.stop);

@@ -207,17 +207,6 @@ TEST(PeImageTest, WalkAndScan) {
        },
        "source=promo",
        {}},
-      {"a second entry running past the table",
-       [] {
-         SyntheticImage image = BaseSyntheticImage().Put32(0x12C, 0x40);
-         PutEntry(image, 0x228, kDer, 0x40);
-         return image.PadTo(0x268);
-       },
-       "source=promo",
-       {AttributionLine(
-           429,
-           "WIN_CERTIFICATE dwLength exceeds certificate table: 64 (aligned 64) vs remaining 24",
-           "ERROR")}},
       {"a directory far past the end of the file",
        [] { return BaseSyntheticImage().Put32(0x128, 0xFFFFFF00); },
        "",
