@@ -63,13 +63,16 @@ LONG RegistryKey::ReadString(const wchar_t* name, std::wstring* value) const {
 }
 
 LONG RegistryKey::ReadDword(const wchar_t* name, DWORD* value) const {
-  BYTE data[sizeof(DWORD)] = {};
+  // Read straight into a DWORD: the registry stores one in the machine's
+  // own order, so there are no bytes to decode here.
+  DWORD data = 0;
   DWORD size = sizeof(data);
   DWORD type = REG_NONE;
-  const LONG result = ::RegQueryValueExW(key_.Get(), name, nullptr, &type, data, &size);
+  const LONG result =
+      ::RegQueryValueExW(key_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
   if (result != ERROR_SUCCESS) return result;
   if ((type != REG_DWORD && type != REG_BINARY) || size != sizeof(data)) return ERROR_CANTREAD;
-  *value = DWORD{data[0]} | DWORD{data[1]} << 8 | DWORD{data[2]} << 16 | DWORD{data[3]} << 24;
+  *value = data;
   return ERROR_SUCCESS;
 }
 

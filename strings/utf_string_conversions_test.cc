@@ -60,11 +60,20 @@ TEST(WideToUtf8Test, EncodesAndReplacesLoneSurrogates) {
        "a\xEF\xBF\xBD"
        "b"},
       {Units({0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF"},
+      {Units({0xD800, 0xDC00}), "\xF0\x90\x80\x80"},
+      // Lone surrogates of every kind become U+FFFD, never a 3- or 4-byte
+      // form of their own.
+      {Units({0xDFFF}), "\xEF\xBF\xBD"},
+      {Units({0xDC00, 0xDC00}), "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {Units({0xD800, 0xD800}), "\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.expected));
     EXPECT_EQ(WideToUtf8(c.utf16), c.expected);
   }
+  // A high surrogate that ends the text is alone, whatever follows in memory.
+  const std::wstring pair = Units({0xD83D, 0xDE00});
+  EXPECT_EQ(WideToUtf8(std::wstring_view(pair.data(), 1)), "\xEF\xBF\xBD");
 }
 
 TEST(DecodeUtf8SequenceTest, ReportsSubpartLength) {
@@ -81,6 +90,8 @@ TEST(DecodeUtf8SequenceTest, ReportsSubpartLength) {
       {"\xF1\x80\x80", kInvalidCodePoint, 3},
       {"\xED\x9F\xBF", 0xD7FF, 3},
       {"\xF5\x80", kInvalidCodePoint, 1},
+      {"\xF0\x8F\xBF\xBF", kInvalidCodePoint, 1},  // overlong
+      {"\xF0\x90\x80\x80", 0x10000, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));

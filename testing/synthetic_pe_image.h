@@ -21,12 +21,13 @@ struct SyntheticImage {
     if (bytes.size() < offset + text.size()) bytes.resize(offset + text.size());
     for (size_t i = 0; i < text.size(); ++i) bytes[offset + i] = static_cast<uint8_t>(text[i]);
   }
-  void Put16(size_t offset, uint16_t value) {
+  SyntheticImage& Put16(size_t offset, uint16_t value) {
     Put(offset, std::string{static_cast<char>(value), static_cast<char>(value >> 8)});
+    return *this;
   }
-  void Put32(size_t offset, uint32_t value) {
+  SyntheticImage& Put32(size_t offset, uint32_t value) {
     Put16(offset, static_cast<uint16_t>(value));
-    Put16(offset + 2, static_cast<uint16_t>(value >> 16));
+    return Put16(offset + 2, static_cast<uint16_t>(value >> 16));
   }
   SyntheticImage& Append(std::string_view text) {
     Put(bytes.size(), text);

@@ -9,7 +9,9 @@
 
 namespace installer {
 
-std::string FindAttributionInFile(AttributionFile& file) {
+namespace {
+
+std::string FindInFile(AttributionFile& file, MalformedRecordLog& malformed) {
   int64_t size = 0;
   uint32_t error = 0;
   if (!file.Size(size, error)) {
@@ -37,7 +39,7 @@ std::string FindAttributionInFile(AttributionFile& file) {
   tail.resize(read);  // a short read is accepted
 
   std::string value = FindChannelInfoTrailer(tail);
-  if (value.empty()) value = FindChannelInfoDelimited(tail);
+  if (value.empty()) value = FindChannelInfoDelimited(tail, malformed);
   if (!value.empty()) {
     file.Close();
     LOG_AT(kAttributionLog, 545, INFO)
@@ -48,7 +50,7 @@ std::string FindAttributionInFile(AttributionFile& file) {
 
   if (static_cast<uint64_t>(size) <= kTailWindowSize) {
     file.Close();  // the tail holds the whole file already
-    return FindChannelInfoInPeImage(tail);
+    return FindChannelInfoInPeImage(tail, malformed);
   }
   if (static_cast<uint64_t>(size) > kWholeImageScanLimit) {
     file.Close();
@@ -70,7 +72,15 @@ std::string FindAttributionInFile(AttributionFile& file) {
     return std::string();
   }
   file.Close();
-  return FindChannelInfoInPeImage(image);
+  return FindChannelInfoInPeImage(image, malformed);
+}
+
+}  // namespace
+
+std::string FindAttributionInFile(AttributionFile& file) {
+  // One budget for every search of the file: its summary line comes last.
+  MalformedRecordLog malformed;
+  return FindInFile(file, malformed);
 }
 
 }  // namespace installer

@@ -17,7 +17,8 @@ inline constexpr uint64_t kTailWindowSize = 1048576;           // 1 MiB
 inline constexpr uint64_t kWholeImageScanLimit = 67108864;     // 64 MiB
 
 // The CHANNEL_INFO value in `file`, or empty. The file is closed before the
-// PE search starts; every outcome is logged.
+// PE search starts; every outcome is logged, and the malformed records of
+// all its searches together at most kMaxMalformedWarnings times one by one.
 std::string FindAttributionInFile(AttributionFile& file);
 
 }  // namespace installer

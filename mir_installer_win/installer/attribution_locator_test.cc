@@ -6,6 +6,7 @@
 
 #include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
+#include "testing/synthetic_pe_image.h"
 
 namespace installer {
 namespace {
@@ -135,6 +136,28 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
     EXPECT_EQ(FindAttributionInFile(file), c.value);
     EXPECT_EQ(capture.Bodies(), c.lines);
   }
+}
+
+// However many entries and searches a file takes, its malformed records give
+// ten lines one by one and then one with the count of the rest.
+TEST(AttributionLocatorTest, OneWarningBudgetPerFile) {
+  test_support::SyntheticImage image = test_support::BaseSyntheticImage();
+  image.PadTo(0x200).Put32(0x12C, 2000 * 40);
+  const std::string entry = std::string("\x27\0\0\0\0\x02\x02\0\x30\x03\x02\x01\x01", 13) +
+                            "CHANNEL_INFO::CHANNEL_INFO" + std::string(1, '\0');
+  for (int i = 0; i < 2000; ++i) image.Append(entry);
+  ReadAtAttributionFile file = MemoryAttributionFile(image.bytes);
+  ScopedLogCapture capture;
+  EXPECT_EQ(FindAttributionInFile(file), "");
+  std::vector<std::string> expected(
+      10, AttributionLine(327, "Ignoring malformed CHANNEL_INFO (len=0)", "WARNING"));
+  expected.push_back(
+      AttributionLine(479,
+                      "No CHANNEL_INFO after PE-buffer attempts; cert_rva=512 data_dir_size=80000 "
+                      "first_dwLength=39 table_bytes_used=80000 file_size=80512"));
+  // Each of the 2,000 is met by the tail search, the walk and the scan.
+  expected.push_back(AttributionLine(328, "Ignoring 5990 more malformed CHANNEL_INFO", "WARNING"));
+  EXPECT_EQ(capture.Bodies(), expected);
 }
 
 }  // namespace

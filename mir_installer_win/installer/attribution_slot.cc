@@ -5,6 +5,7 @@
 
 #include "absl/strings/str_format.h"
 #include "mir_installer_win/installer/attribution_locator.h"
+#include "mir_installer_win/installer/certificate_table.h"
 #include "mir_installer_win/installer/channel_info.h"
 
 namespace installer {
@@ -99,30 +100,24 @@ bool CheckSignedImage(ByteSpan headers, uint64_t file_size, PeLayout& layout, st
 }
 
 bool FindSignatureEntry(ByteSpan table, SignatureEntry& entry, std::string& error) {
-  // Walk to the last entry; each starts 8-byte aligned after the one before.
-  uint64_t last = 0;
-  uint32_t last_length = 0;
-  for (uint64_t offset = 0;;) {
-    const std::optional<uint32_t> length = ReadLe32(table, offset);
-    if (!length || *length < kCertificateEntryHeaderSize || !Contains(table, offset, *length)) {
-      return Fail(error, "the certificate table holds a malformed WIN_CERTIFICATE entry");
-    }
-    last = offset;
-    last_length = *length;
-    offset += AlignTo8(*length);
-    if (offset >= table.size()) break;
+  // The launcher's walk to the last entry, which must end exactly where the
+  // table does.
+  CertificateTableWalk walk(table, table.size());
+  CertificateEntry last;
+  for (CertificateEntry next; walk.Next(next);) last = next;
+  if (walk.stop() != CertificateWalkStop::kEnd) {
+    return Fail(error, std::string("the certificate table holds a malformed WIN_CERTIFICATE "
+                                   "entry: ") +
+                           DescribeCertificateWalkStop(walk.stop()));
   }
-  const ByteSpan content = table.subspan(last, last_length);
-  const std::optional<DerElement> signature =
-      ReadDerElement(content.subspan(kCertificateEntryHeaderSize));
-  if (ReadLe16(content, kCertificateRevisionField) != kCertificateRevision2 ||
-      ReadLe16(content, kCertificateTypeField) != kCertificateTypePkcsSignedData || !signature ||
-      signature->tag != kDerSequence) {
+  const std::optional<DerElement> signature = ReadDerElement(last.content);
+  if (last.revision != kCertificateRevision2 || last.type != kCertificateTypePkcsSignedData ||
+      !signature || signature->tag != kDerSequence) {
     return Fail(error, "the last certificate entry is not an Authenticode signature");
   }
-  entry.offset = last;
-  entry.length = last_length;
-  entry.signature_end = last + kCertificateEntryHeaderSize + signature->length;
+  entry.offset = last.offset;
+  entry.length = last.length;
+  entry.signature_end = last.offset + kCertificateEntryHeaderSize + signature->length;
   return true;
 }
 
@@ -162,12 +157,6 @@ bool FillAttributionSlot(std::string_view value, RecordForm form, MutableByteSpa
                          std::string& error) {
   error = ChannelInfoProblem(value);
   if (!error.empty()) return false;
-  const size_t nul = value.find('\0');
-  if (nul != std::string_view::npos) {
-    return Fail(error, absl::StrFormat("the value holds a NUL byte (byte %u), where the launcher "
-                                       "would cut it",
-                                       nul));
-  }
   std::string record;
   if (!BuildRecord(value, form, record, error)) return false;
   if (record.size() > slot_bytes.size()) {

@@ -1,6 +1,5 @@
 #include "mir_installer_win/installer/channel_info.h"
 
-#include "absl/strings/str_format.h"
 #include "mir_installer_win/installer/attribution_log.h"
 #include "strings/utf_string_conversions.h"
 
@@ -42,7 +41,7 @@ std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
   if (value_start + *length != trimmed) return std::string();
   if (*length < 1 || *length > kMaxChannelInfoLength) return std::string();
   const std::string_view value = bytes.substr(value_start, *length);
-  if (!IsWellFormedWithoutNoncharacters(value)) return std::string();
+  if (!IsValidChannelInfo(value)) return std::string();
   return std::string(value);
 }
 
@@ -64,43 +63,63 @@ size_t FindClosingTag(std::string_view bytes, size_t from) {
   return std::string_view::npos;
 }
 
-}  // namespace
+// The value rule, checked once for both the yes-or-no answer and the reason.
+enum class ValueFault { kNone, kEmpty, kTooLong, kNul, kIllFormed, kNoncharacter };
+struct ValueCheck {
+  ValueFault fault = ValueFault::kNone;
+  size_t position = 0;  // the first byte of the fault
+  uint32_t code_point = 0;
+};
 
-bool IsWellFormedWithoutNoncharacters(std::string_view bytes) {
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    size_t length;
-    const uint32_t code_point = strings::DecodeUtf8Sequence(bytes.substr(pos), length);
-    if (code_point == strings::kInvalidCodePoint || strings::IsNoncharacter(code_point))
-      return false;
-    pos += length;
+ValueCheck CheckChannelInfo(std::string_view value) {
+  if (value.empty()) return {ValueFault::kEmpty};
+  if (value.size() > kMaxChannelInfoLength) return {ValueFault::kTooLong};
+  for (size_t position = 0; position < value.size();) {
+    if (value[position] == '\0') return {ValueFault::kNul, position};
+    size_t length = 0;
+    const uint32_t code_point = strings::DecodeUtf8Sequence(value.substr(position), length);
+    if (code_point == strings::kInvalidCodePoint) return {ValueFault::kIllFormed, position};
+    if (strings::IsNoncharacter(code_point)) {
+      return {ValueFault::kNoncharacter, position, code_point};
+    }
+    position += length;
   }
-  return true;
+  return {};
 }
 
+// At least four upper-case hexadecimal digits, as code points are written.
+std::string UpperHex(uint32_t value) {
+  std::string digits;
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    if ((value >> shift) == 0 && shift >= 16) continue;
+    digits.push_back("0123456789ABCDEF"[(value >> shift) & 0xF]);
+  }
+  return digits;
+}
+
+}  // namespace
+
 bool IsValidChannelInfo(std::string_view value) {
-  return !value.empty() && value.size() <= kMaxChannelInfoLength &&
-         IsWellFormedWithoutNoncharacters(value);
+  return CheckChannelInfo(value).fault == ValueFault::kNone;
 }
 
 std::string ChannelInfoProblem(std::string_view value) {
-  if (IsValidChannelInfo(value)) return std::string();
-  if (value.empty()) return "the value is empty";
-  if (value.size() > kMaxChannelInfoLength) {
-    return absl::StrFormat("the value is %u bytes long; at most %u are stored", value.size(),
-                           kMaxChannelInfoLength);
-  }
-  for (size_t position = 0; position < value.size();) {
-    size_t length = 0;
-    const uint32_t code_point = strings::DecodeUtf8Sequence(value.substr(position), length);
-    if (code_point == strings::kInvalidCodePoint) {
-      return absl::StrFormat("the value is not well-formed UTF-8 (byte %u)", position);
-    }
-    if (strings::IsNoncharacter(code_point)) {
-      return absl::StrFormat("the value holds the noncharacter U+%04X (byte %u)", code_point,
-                             position);
-    }
-    position += length;
+  const ValueCheck check = CheckChannelInfo(value);
+  const std::string at = " (byte " + std::to_string(check.position) + ")";
+  switch (check.fault) {
+    case ValueFault::kNone:
+      return std::string();
+    case ValueFault::kEmpty:
+      return "the value is empty";
+    case ValueFault::kTooLong:
+      return "the value is " + std::to_string(value.size()) + " bytes long; at most " +
+             std::to_string(kMaxChannelInfoLength) + " are stored";
+    case ValueFault::kNul:
+      return "the value holds a NUL byte" + at + ", where the stored string would end";
+    case ValueFault::kIllFormed:
+      return "the value is not well-formed UTF-8" + at;
+    case ValueFault::kNoncharacter:
+      return "the value holds the noncharacter U+" + UpperHex(check.code_point) + at;
   }
   return "the value is refused";
 }
@@ -113,10 +132,24 @@ std::string FindChannelInfoTrailerAfterDer(ByteSpan span) {
   return FindTrailerFrom(span, signature->length);
 }
 
-std::string FindChannelInfoDelimited(ByteSpan span) {
+MalformedRecordLog::~MalformedRecordLog() {
+  if (count_ > kMaxMalformedWarnings) {
+    LOG_AT(kAttributionLog, 328, WARNING)
+        << "[InstallAttribution] Ignoring " << count_ - kMaxMalformedWarnings
+        << " more malformed CHANNEL_INFO";
+  }
+}
+
+void MalformedRecordLog::Skipped(uint64_t length) {
+  if (++count_ <= kMaxMalformedWarnings) {
+    LOG_AT(kAttributionLog, 327, WARNING) << "[InstallAttribution] Ignoring malformed CHANNEL_INFO"
+                                          << " (len=" << length << ")";
+  }
+}
+
+std::string FindChannelInfoDelimited(ByteSpan span, MalformedRecordLog& malformed) {
   const std::string_view bytes = AsText(span);
   std::string result;
-  uint64_t malformed = 0;
   size_t p = 0;
   while (bytes.size() - p >= kTagLength) {
     const size_t start = FindOpeningTag(bytes, p);
@@ -128,19 +161,17 @@ std::string FindChannelInfoDelimited(ByteSpan span) {
     const std::string_view candidate = bytes.substr(value_start, end - value_start);
     if (IsValidChannelInfo(candidate)) {
       result.assign(candidate);
-    } else if (++malformed <= kMaxMalformedWarnings) {
-      LOG_AT(kAttributionLog, 327, WARNING)
-          << "[InstallAttribution] Ignoring malformed CHANNEL_INFO"
-          << " (len=" << candidate.size() << ")";
+    } else {
+      malformed.Skipped(candidate.size());
     }
     p = end + kTagLength;
   }
-  if (malformed > kMaxMalformedWarnings) {
-    LOG_AT(kAttributionLog, 328, WARNING)
-        << "[InstallAttribution] Ignoring " << malformed - kMaxMalformedWarnings
-        << " more malformed CHANNEL_INFO";
-  }
   return result;
+}
+
+std::string FindChannelInfoDelimited(ByteSpan span) {
+  MalformedRecordLog malformed;
+  return FindChannelInfoDelimited(span, malformed);
 }
 
 }  // namespace installer

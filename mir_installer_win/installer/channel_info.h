@@ -28,24 +28,42 @@ inline constexpr std::string_view kTrailerMarker = "MIRBCH01";
 inline constexpr std::string_view kTagName = "CHANNEL_INFO";
 inline constexpr size_t kTagLength = kTagName.size() + 1;  // with its colon
 
-// 1 to 4096 bytes of well-formed UTF-8 without noncharacters.
+// 1 to 4096 bytes of well-formed UTF-8 without noncharacters and without a
+// NUL byte: the value is stored as a REG_SZ string, which ends at its first
+// NUL, so a value holding one would be stored as another value.
 bool IsValidChannelInfo(std::string_view value);
-// Why IsValidChannelInfo refuses `value` (too long, not UTF-8, ...), or
-// empty when it holds.
+// Why `value` breaks that rule, naming its first fault and where it lies
+// ("the value is not well-formed UTF-8 (byte 3)"); empty when it keeps it.
 std::string ChannelInfoProblem(std::string_view value);
-// The UTF-8 part of the rule alone, for any length.
-bool IsWellFormedWithoutNoncharacters(std::string_view bytes);
 
 // The value of a trailer record that ends `span` (before its zero padding).
 std::string FindChannelInfoTrailer(ByteSpan span);
 // The same for a span that starts with a DER element (a PKCS#7 signature):
 // the record must start after that element.
 std::string FindChannelInfoTrailerAfterDer(ByteSpan span);
-// The value of the last valid delimited record. Malformed candidates are
-// skipped; the first kMaxMalformedWarnings of them are logged one by one and
-// the rest in one line with their count, so that a file full of them cannot
-// flood the log.
+
+// The log lines of the malformed delimited candidates that the searches of
+// one attribution file skip, however many searches that takes: the first
+// kMaxMalformedWarnings one by one, the rest counted and reported in one line
+// when the budget ends, so that a file full of them cannot flood the log.
 inline constexpr uint64_t kMaxMalformedWarnings = 10;
+class MalformedRecordLog {
+ public:
+  MalformedRecordLog() = default;
+  MalformedRecordLog(const MalformedRecordLog&) = delete;
+  MalformedRecordLog& operator=(const MalformedRecordLog&) = delete;
+  ~MalformedRecordLog();  // the one line with the count beyond the budget
+
+  void Skipped(uint64_t length);
+
+ private:
+  uint64_t count_ = 0;
+};
+
+// The value of the last valid delimited record. Malformed candidates are
+// skipped and logged through `malformed`, or, without one, through a budget
+// of this search's own.
+std::string FindChannelInfoDelimited(ByteSpan span, MalformedRecordLog& malformed);
 std::string FindChannelInfoDelimited(ByteSpan span);
 
 }  // namespace installer

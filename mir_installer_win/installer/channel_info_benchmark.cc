@@ -70,7 +70,9 @@ void BM_Trailer(benchmark::State& state) { Run(state, installer::FindChannelInfo
 void BM_TrailerAfterDer(benchmark::State& state) {
   Run(state, installer::FindChannelInfoTrailerAfterDer);
 }
-void BM_Delimited(benchmark::State& state) { Run(state, installer::FindChannelInfoDelimited); }
+void BM_Delimited(benchmark::State& state) {
+  Run(state, [](installer::ByteSpan span) { return installer::FindChannelInfoDelimited(span); });
+}
 // The buffer behind PE headers whose one certificate entry covers all of it,
 // so the walk and the scan both search everything.
 void BM_PeImage(benchmark::State& state) {

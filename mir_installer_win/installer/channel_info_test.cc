@@ -28,7 +28,8 @@ TEST(ChannelInfoTest, Validity) {
       {"", false},
       {std::string(4096, 'a'), true},
       {std::string(4097, 'a'), false},
-      {std::string("a\0b", 3), true},
+      {std::string("a\0b", 3), false},  // REG_SZ would end at the NUL
+      {std::string("\0campaign", 9), false},
       {"\x01\x7F", true},
       {"\xC3\xA9", true},
       {"\xF0\x9F\x98\x80", true},
@@ -41,6 +42,8 @@ TEST(ChannelInfoTest, Validity) {
       {"\xED\xA0\x80", false},      // surrogate
       {"\xC0\xAF", false},          // overlong
       {"\xF4\x90\x80\x80", false},  // above U+10FFFF
+      {"\xF0\x8F\xBF\xBD", false},  // overlong 4-byte form of U+FFFD
+      {"\xF0\x90\x80\x80", true},   // U+10000
       {"\xE2\x82", false},          // truncated
       {"\x80", false},              // stray continuation
   };
@@ -69,7 +72,9 @@ TEST(ChannelInfoTest, TrailerForm) {
       {"noncharacter", marker + Le32(3) + "\xEF\xB7\x90", ""},
       {"surrogate", marker + Le32(3) + "\xED\xA0\x80", ""},
       {"overlong", marker + Le32(2) + "\xC0\xAF", ""},
-      {"inner NUL", marker + Le32(3) + std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"inner NUL", marker + Le32(3) + std::string("a\0b", 3), ""},
+      {"an M in the value", marker + Le32(17) + "src=Mail-campaign", "src=Mail-campaign"},
+      {"a value ending in the marker", marker + Le32(9) + "xMIRBCH01" + Z(4), ""},
       {"eleven bytes", "MIRBCH01" + std::string("\x01\0\0", 3) + Z(5), ""},
       {"zeros only", Z(64), ""},
       {"empty", "", ""},
@@ -101,6 +106,14 @@ TEST(ChannelInfoTest, TrailerAfterDerElement) {
        "abc" +
            record,
        "ok"},
+      {"long form, 128", "\x30\x81\x80" + std::string(128, 'x') + record, "ok"},
+      {"long form, 256", std::string("\x30\x82\x01\x00", 4) + std::string(256, 'x') + record, "ok"},
+      // A marker starting in the element's last bytes: a length decoded
+      // short, or its header left uncounted, would let the record through.
+      {"element of 128 ends one byte into the marker",
+       "\x30\x81\x80" + std::string(127, 'x') + record, ""},
+      {"element of 256 ends two bytes into the marker",
+       std::string("\x30\x82\x01\x00", 4) + std::string(254, 'x') + record, ""},
       {"long form, four length bytes", std::string("\x30\x84\0\0\0\x03", 6) + "abc" + record, "ok"},
       {"element covers the marker", "\x30\x0E" + record, ""},
       {"element overruns the span", "\x30\x7F" + std::string(20, 'x'), ""},
@@ -142,6 +155,10 @@ TEST(ChannelInfoTest, DelimitedForm) {
        "a",
        {"(len=1)"}},
       {"closing tag alone", ":CHANNEL_INFO", "", {}},
+      {"a NUL in the value",
+       std::string("CHANNEL_INFO:\0campaign:CHANNEL_INFO", 35),
+       "",
+       {"(len=9)"}},
       {"tags overlapping", "CHANNEL_INFO:CHANNEL_INFO", "", {}},
   };
   for (const auto& c : cases) {

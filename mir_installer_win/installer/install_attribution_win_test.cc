@@ -190,9 +190,13 @@ TEST_F(AttributionStoreTest, WritesTheValueAsUtf16) {
   DWORD type = 0;
   EXPECT_EQ(Stored(&type), std::string("\xE9\0\0\0", 4));
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  ASSERT_TRUE(WriteAttributionToRegistry(std::string("a\0b", 3)));
-  EXPECT_EQ(Stored(), std::string("a\0\0\0", 4));
-  EXPECT_THAT(capture_.Bodies(), ElementsAre(Written(2), Written(3)));
+  // A NUL would end the REG_SZ string: the value is refused, not cut.
+  EXPECT_FALSE(WriteAttributionToRegistry(std::string("\0campaign", 9)));
+  EXPECT_EQ(Stored(), std::string("\xE9\0\0\0", 4));
+  EXPECT_THAT(
+      capture_.Bodies(),
+      ElementsAre(Written(2),
+                  AttributionLine(607, "Refusing to write malformed CHANNEL_INFO", "ERROR")));
 }
 
 TEST_F(AttributionStoreTest, LengthLimits) {

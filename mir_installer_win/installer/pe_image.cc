@@ -7,10 +7,36 @@ namespace installer {
 namespace {
 
 // A WIN_CERTIFICATE's content: the signature first, perhaps a record after it.
-std::string SearchCertificateContent(ByteSpan content) {
+std::string SearchCertificateContent(ByteSpan content, MalformedRecordLog& malformed) {
   std::string value = FindChannelInfoTrailerAfterDer(content);
-  if (value.empty()) value = FindChannelInfoDelimited(content);
+  if (value.empty()) value = FindChannelInfoDelimited(content, malformed);
   return value;
+}
+
+// A walk that ends early is an error of the table; the end of the data where
+// the next header would start is not.
+void LogWalkStop(const CertificateTableWalk& walk) {
+  const CertificateEntry& entry = walk.stopped_at();
+  switch (walk.stop()) {
+    case CertificateWalkStop::kLengthTooSmall:
+      LOG_AT(kAttributionLog, 420, ERROR)
+          << "[InstallAttribution] WIN_CERTIFICATE dwLength too small: " << entry.length;
+      break;
+    case CertificateWalkStop::kPastTable:
+      LOG_AT(kAttributionLog, 429, ERROR)
+          << "[InstallAttribution] WIN_CERTIFICATE dwLength exceeds certificate table: "
+          << entry.length << " (aligned " << entry.aligned_length << ") vs remaining "
+          << walk.remaining();
+      break;
+    case CertificateWalkStop::kPastData:
+      LOG_AT(kAttributionLog, 437, ERROR)
+          << "[InstallAttribution] WIN_CERTIFICATE extends past EOF.";
+      break;
+    case CertificateWalkStop::kNone:
+    case CertificateWalkStop::kEnd:
+    case CertificateWalkStop::kHeaderOutside:
+      break;
+  }
 }
 
 }  // namespace
@@ -88,6 +114,11 @@ std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image) {
 }
 
 std::string FindChannelInfoInPeImage(ByteSpan image) {
+  MalformedRecordLog malformed;
+  return FindChannelInfoInPeImage(image, malformed);
+}
+
+std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed) {
   const uint64_t n = image.size();
   if (n == 0) return std::string();
   const std::optional<CertificateDirectory> directory = ParsePeHeaders(image);
@@ -103,7 +134,7 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
         << "[InstallAttribution] PE Security directory empty: cert_rva=" << cert_rva
         << " cert_size=" << cert_size << " (unsigned exe or header cleared by repack tool)";
   }
-  if (cert_size >= 1 && cert_size <= 7) {
+  if (cert_size >= 1 && cert_size < kCertificateEntryHeaderSize) {
     LOG_AT(kAttributionLog, 367, ERROR)
         << "[InstallAttribution] cert_size too small: " << cert_size;
     return std::string();
@@ -129,37 +160,20 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
   }
 
   std::string result;
-  for (uint64_t offset = 0; walk && offset < table_bytes_used;) {
-    const uint64_t position = uint64_t{cert_rva} + offset;
-    if (!Contains(image, position, kCertificateEntryHeaderSize)) break;
-    const uint32_t length = *ReadLe32(image, position);
-    if (length < kCertificateEntryHeaderSize) {
-      LOG_AT(kAttributionLog, 420, ERROR)
-          << "[InstallAttribution] WIN_CERTIFICATE dwLength too small: " << length;
-      break;
+  if (walk) {
+    CertificateTableWalk entries(image.subspan(cert_rva), table_bytes_used);
+    CertificateEntry entry;
+    while (entries.Next(entry)) {
+      // The last entry that yields a value wins.
+      std::string value = SearchCertificateContent(entry.content, malformed);
+      if (!value.empty()) result = std::move(value);
     }
-    const uint64_t aligned = AlignTo8(length);
-    if (aligned > table_bytes_used - offset) {
-      LOG_AT(kAttributionLog, 429, ERROR)
-          << "[InstallAttribution] WIN_CERTIFICATE dwLength exceeds certificate table: " << length
-          << " (aligned " << aligned << ") vs remaining " << (table_bytes_used - offset);
-      break;
-    }
-    if (!Contains(image, position, length)) {
-      LOG_AT(kAttributionLog, 437, ERROR)
-          << "[InstallAttribution] WIN_CERTIFICATE extends past EOF.";
-      break;
-    }
-    // The last entry that yields a value wins.
-    std::string value = SearchCertificateContent(image.subspan(
-        position + kCertificateEntryHeaderSize, length - kCertificateEntryHeaderSize));
-    if (!value.empty()) result = std::move(value);
-    offset += aligned;
+    LogWalkStop(entries);
   }
 
   const uint64_t first_content = uint64_t{cert_rva} + kCertificateEntryHeaderSize;
   if (result.empty() && cert_rva != 0 && Contains(image, first_content, 0)) {
-    result = SearchCertificateContent(image.subspan(first_content));
+    result = SearchCertificateContent(image.subspan(first_content), malformed);
     if (!result.empty()) {
       LOG_AT(kAttributionLog, 473, WARNING) << "[InstallAttribution] CHANNEL_INFO found via "
                                                "cert_rva..EOF scan (structured walk missed or "

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/certificate_table.h"
+#include "mir_installer_win/installer/channel_info.h"
 
 namespace installer {
 
@@ -26,14 +28,6 @@ inline constexpr uint32_t kCertificateTableEntry = 4;     // DataDirectory[4]
 inline constexpr uint16_t kPe32Magic = 0x10B;
 inline constexpr uint16_t kPe32PlusMagic = 0x20B;
 inline constexpr uint16_t kMinimumOptionalHeaderSize = 0x60;
-
-// A WIN_CERTIFICATE entry: dwLength, wRevision, wCertificateType, then the
-// certificate; entries follow each other at 8-byte alignment.
-inline constexpr uint64_t kCertificateEntryHeaderSize = 8;
-inline constexpr uint64_t kCertificateRevisionField = 4;
-inline constexpr uint64_t kCertificateTypeField = 6;
-inline constexpr uint16_t kCertificateRevision2 = 0x0200;      // WIN_CERT_REVISION_2_0
-inline constexpr uint16_t kCertificateTypePkcsSignedData = 2;  // WIN_CERT_TYPE_PKCS_SIGNED_DATA
 
 struct CertificateDirectory {
   uint32_t cert_rva = 0;  // for this entry a file offset, not a memory address
@@ -72,7 +66,10 @@ PeHeaderCheck CheckPeHeaders(ByteSpan image, PeLayout& layout);
 // when the image is not one or its optional header is too short.
 std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image);
 
-// The value found in the image, or empty. Logs each stage's outcome.
+// The value found in the image, or empty. Logs each stage's outcome; the
+// malformed delimited records it skips are logged through `malformed`, or,
+// without one, through a budget of its own.
+std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed);
 std::string FindChannelInfoInPeImage(ByteSpan image);
 
 }  // namespace installer

@@ -175,6 +175,48 @@ TEST(PeImageTest, WalkAndScan) {
        },
        "trailer",
        {}},
+      {"Size 7",
+       [] { return BaseSyntheticImage().Put32(0x12C, 7); },
+       "",
+       {AttributionLine(367, "cert_size too small: 7", "ERROR")}},
+      {"Size 8",
+       [] { return BaseSyntheticImage().Put32(0x12C, 8); },
+       "source=promo",
+       {AttributionLine(401,
+                        "DataDirectory[4].Size (8) < first WIN_CERT.dwLength (37); using "
+                        "dwLength for read (fix injector to update both).",
+                        "WARNING")}},
+      {"Size equal to an unaligned dwLength",
+       [] { return BaseSyntheticImage().Put32(0x12C, 37); },
+       "source=promo",
+       {AttributionLine(429,
+                        "WIN_CERTIFICATE dwLength exceeds certificate table: 37 (aligned 40) vs "
+                        "remaining 37",
+                        "ERROR"),
+        AttributionLine(473,
+                        "CHANNEL_INFO found via cert_rva..EOF scan (structured walk missed or "
+                        "skipped)",
+                        "WARNING")}},
+      {"an empty entry before the signature",
+       [] {
+         SyntheticImage image = BaseSyntheticImage();
+         const std::vector<uint8_t> entry(image.bytes.begin() + 0x200, image.bytes.end());
+         PutEntry(image.PadTo(0x200).Put32(0x12C, 0x30), 0x200, "", 8);
+         image.bytes.insert(image.bytes.end(), entry.begin(), entry.end());
+         return image.Append("XYZ");
+       },
+       "source=promo",
+       {}},
+      {"a directory far past the end of the file",
+       [] { return BaseSyntheticImage().Put32(0x128, 0xFFFFFF00); },
+       "",
+       {AttributionLine(380,
+                        "DataDirectory[4] overruns file: cert_rva=4294967040 cert_size=40 "
+                        "file_size=552; will try cert_rva..EOF scan only.",
+                        "WARNING"),
+        AttributionLine(479,
+                        "No CHANNEL_INFO after PE-buffer attempts; cert_rva=4294967040 "
+                        "data_dir_size=40 first_dwLength=0 table_bytes_used=40 file_size=552")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

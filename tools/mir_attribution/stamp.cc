@@ -1,6 +1,7 @@
 #include "tools/mir_attribution/stamp.h"
 
 #include <algorithm>
+#include <array>
 
 #include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
@@ -8,14 +9,14 @@
 namespace mir_attribution {
 namespace {
 
-constexpr uint8_t kDerSequence = 0x30;
-
 // Puts the little-endian `value` over the bytes of [start, start + into.size())
 // that fall on [offset, offset + 4).
 void Overlay(uint64_t start, installer::MutableByteSpan into, uint64_t offset, uint32_t value) {
-  for (uint64_t i = 0; i < 4; ++i) {
+  std::array<uint8_t, 4> field;
+  installer::WriteLe32(field, 0, value);
+  for (uint64_t i = 0; i < field.size(); ++i) {
     if (offset + i >= start && offset + i - start < into.size()) {
-      into[offset + i - start] = static_cast<uint8_t>(value >> (8 * i));
+      into[offset + i - start] = field[i];
     }
   }
 }
@@ -107,38 +108,15 @@ bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteS
     error = "the certificate table was not read whole";
     return false;
   }
-  // Walk to the last entry; each starts 8-byte aligned after the one before.
-  uint64_t last = 0;
-  for (uint64_t offset = 0;;) {
-    const std::optional<uint32_t> length = installer::ReadLe32(table, offset);
-    if (!length || *length < installer::kCertificateEntryHeaderSize ||
-        !installer::Contains(table, offset, *length)) {
-      error = "the certificate table holds a malformed WIN_CERTIFICATE entry";
-      return false;
-    }
-    last = offset;
-    offset += installer::AlignTo8(*length);
-    if (offset >= table.size()) break;
-  }
-  // Only an Authenticode signature is stamped: revision 2.0, PKCS#7 signed
-  // data, a DER SEQUENCE that fits its entry.
-  const installer::ByteSpan entry = table.subspan(last, *installer::ReadLe32(table, last));
-  const std::optional<installer::DerElement> signature =
-      installer::ReadDerElement(entry.subspan(installer::kCertificateEntryHeaderSize));
-  if (installer::ReadLe16(entry, installer::kCertificateRevisionField) !=
-          installer::kCertificateRevision2 ||
-      installer::ReadLe16(entry, installer::kCertificateTypeField) !=
-          installer::kCertificateTypePkcsSignedData ||
-      !signature || signature->tag != kDerSequence) {
-    error = "the last certificate entry is not an Authenticode signature";
-    return false;
-  }
+  installer::SignatureEntry last;
+  if (!installer::FindSignatureEntry(table, last, error)) return false;
   // Header, signature, record, zeros: whatever followed the signature (an
   // earlier record) is replaced.
-  const uint64_t kept = last + installer::kCertificateEntryHeaderSize + signature->length;
+  const uint64_t kept = last.signature_end;
+  const uint64_t signature_length = kept - last.offset - installer::kCertificateEntryHeaderSize;
   const uint64_t entry_length = installer::AlignTo8(installer::kCertificateEntryHeaderSize +
-                                                    signature->length + record.size());
-  const uint64_t new_table_size = last + entry_length;
+                                                    signature_length + record.size());
+  const uint64_t new_table_size = last.offset + entry_length;
   if (new_table_size > 0xFFFFFFFFu) {
     error = "the certificate table would grow past 4 GiB";
     return false;
@@ -147,8 +125,8 @@ bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteS
   edit.table.assign(table.begin(), table.begin() + static_cast<ptrdiff_t>(kept));
   edit.table.insert(edit.table.end(), record.begin(), record.end());
   edit.table.resize(new_table_size, 0);
-  installer::WriteLe32(edit.table, last, static_cast<uint32_t>(entry_length));
-  edit.entry_offset = last;
+  installer::WriteLe32(edit.table, last.offset, static_cast<uint32_t>(entry_length));
+  edit.entry_offset = last.offset;
   edit.directory_size_offset = layout.certificate_entry_offset + 4;
   edit.directory_size = static_cast<uint32_t>(new_table_size);
   edit.checksum_offset = layout.checksum_offset;
@@ -165,7 +143,8 @@ void PeChecksum::Add(installer::ByteSpan bytes) {
       pending_ = value;
       continue;
     }
-    sum_ += static_cast<uint64_t>(pending_) | static_cast<uint64_t>(value) << 8;
+    const std::array<uint8_t, 2> word = {static_cast<uint8_t>(pending_), value};
+    sum_ += *installer::ReadLe16(word, 0);
     sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
     pending_ = -1;
   }

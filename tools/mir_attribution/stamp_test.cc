@@ -64,9 +64,9 @@ TEST(StampTest, NamesWhyTheLauncherWouldRefuseAValue) {
     std::string problem;
   } cases[] = {
       {"src=web", ""},
-      {"a\x01"
-       "b",
-       ""},
+      {std::string("a\0b", 3),
+       "the value holds a NUL byte (byte 1), where the stored string would end"},
+      {"\xF0\x9F\xBF\xBF", "the value holds the noncharacter U+1FFFF (byte 0)"},
       {"", "the value is empty"},
       {std::string(4097, 'a'), "the value is 4097 bytes long; at most 4096 are stored"},
       {"bad\xFF", "the value is not well-formed UTF-8 (byte 3)"},
@@ -98,7 +98,7 @@ TEST(StampTest, RefusesValuesAFormCannotCarry) {
   }
   // The launcher would store the value only up to its first NUL.
   std::string record, error;
-  EXPECT_FALSE(EncodeRecord(std::string("NUL\0inside", 10), RecordForm::kDelimited, record, error));
+  EXPECT_FALSE(EncodeRecord(std::string("NUL\0inside", 10), RecordForm::kTrailer, record, error));
 }
 
 TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
@@ -116,6 +116,27 @@ TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
     // The launcher finds it in the tail and in the table.
     EXPECT_EQ(LauncherReads(image), "source=newsletter");
     EXPECT_EQ(installer::FindChannelInfoInPeImage(image), "source=newsletter");
+  }
+}
+
+// The record follows the whole signature, however its DER length is written.
+TEST(StampTest, KeepsTheWholeSignature) {
+  const struct {
+    std::string header;
+    size_t content;
+  } cases[] = {{"\x30\x05", 5}, {"\x30\x81\x80", 128}, {std::string("\x30\x82\x01\x00", 4), 256}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    const std::string signature = c.header + std::string(c.content, 's');
+    const uint32_t length = static_cast<uint32_t>(8 + signature.size());
+    SyntheticImage image = BaseSyntheticImage().PadTo(0x200);
+    image.Put32(0x12C, static_cast<uint32_t>(installer::AlignTo8(length))).Put32(0x200, length);
+    image.Put(0x204, std::string("\0\x02\x02\0", 4) + signature);
+    image.PadTo(0x200 + installer::AlignTo8(length));
+    const std::vector<uint8_t> stamped = Stamped(image.bytes, "kept", RecordForm::kTrailer);
+    ASSERT_GT(stamped.size(), 0x208 + signature.size() + 8);
+    EXPECT_EQ(std::string(stamped.begin() + 0x208, stamped.begin() + 0x210 + signature.size()),
+              signature + "MIRBCH01");
   }
 }
 
@@ -154,6 +175,15 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
       {"unsigned", [](SyntheticImage& i) { i.Put32(0x12C, 0); }, "no certificate table"},
       {"bytes after the table", [](SyntheticImage& i) { i.Append("XYZ"); }, "does not end"},
       {"entry too short", [](SyntheticImage& i) { i.Put32(0x200, 4); }, "malformed"},
+      {"Size 7", [](SyntheticImage& i) { i.PadTo(0x207).Put32(0x12C, 7); }, "header lies past"},
+      {"Size equal to an unaligned dwLength",
+       [](SyntheticImage& i) { i.PadTo(0x225).Put32(0x12C, 37); },
+       "rounded up to 8, runs past the end of the table"},
+      {"an entry running past the table", [](SyntheticImage& i) { i.Put32(0x200, 41); },
+       "rounded up to 8, runs past the end of the table"},
+      {"an empty last entry",
+       [](SyntheticImage& i) { i.Put32(0x12C, 0x30).PadTo(0x230).Put32(0x228, 8); },
+       "not an Authenticode signature"},
       {"another revision", [](SyntheticImage& i) { i.Put16(0x204, 0x0100); },
        "not an Authenticode signature"},
       {"another certificate type", [](SyntheticImage& i) { i.Put16(0x206, 0x0001); },
