@@ -65,6 +65,10 @@ stores src=registry-check registry.exe
 tool reserve "$(windows signed.exe)" "$(windows base.exe)" >/dev/null || fail "reserve"
 verify base.exe
 if tool read "$(windows base.exe)" >/dev/null 2>&1; then fail "the base reads as stamped"; fi
+plan=$(tool plan "$(windows base.exe)" | tr -d '\r')
+etag=$(printf '%x-%x' "$(stat -c %Y base.exe)" "$(stat -c %s base.exe)")
+grep -q "\"base_sha256\": \"$(sha256sum <base.exe | cut -c1-64)\"" <<<"$plan" &&
+  grep -qF "\"etag\": \"\\\"$etag\\\"\"" <<<"$plan" || fail "plan: $plan"
 tool stamp --value=src=from-base "$(windows base.exe)" "$(windows from-base.exe)" >/dev/null ||
   fail "stamp of the base"
 verify from-base.exe
