@@ -224,14 +224,14 @@ bool OpenInput(const fs::path& path, Input& input, std::string& error) {
 // way a file without a slot is stamped (and a base is made).
 bool PlanFromInput(const Input& input, const std::string& record, StampEdit& edit,
                    std::string& error) {
-  if (input.size > static_cast<uint64_t>(installer::kMaxAttributionFileSize)) {
-    installer::PeLayout unused;
-    return SignedImageLayout({}, input.size, unused, error);  // names the limit
-  }
-  std::vector<uint8_t> headers(std::min<uint64_t>(input.size, 65536));
-  if (!input.read(0, headers)) {
-    error = "cannot be read";
-    return false;
+  // A file larger than the launcher reads is refused before anything is read.
+  std::vector<uint8_t> headers;
+  if (input.size <= static_cast<uint64_t>(installer::kMaxAttributionFileSize)) {
+    headers.resize(std::min<uint64_t>(input.size, 65536));
+    if (!input.read(0, headers)) {
+      error = "cannot be read";
+      return false;
+    }
   }
   installer::PeLayout layout;
   if (!SignedImageLayout(headers, input.size, layout, error)) return false;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The command line of mir_attribution, natively, on the synthetic signed image.
-#   cli_test.sh MIR_ATTRIBUTION IMAGE WORK_DIR
+#   cli_test.sh MIR_ATTRIBUTION IMAGE WORK_DIR FAILING_IO_LIBRARY
 set -euo pipefail
 tool=$(realpath "$1") image=$(realpath "$2") work=$(realpath -m "$3")
-bases=$(realpath "$(dirname "$0")/testdata/base")
+bases=$(realpath "$(dirname "$0")/testdata/base") failing_io=$(realpath "$4")
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
@@ -105,7 +105,8 @@ expected=$(od -An -v -tu2 -w2 summed.exe | awk -v size="$(stat -c %s summed.exe)
 # memory, and leave hostile.exe and out.exe as they were with nothing left
 # beside them. FSIZE limits the size of files written (KiB); XFSZ=ignore
 # turns going past it into a failed write, as on a full disk, and otherwise
-# the tool is killed in the middle of writing.
+# the tool is killed in the middle of writing. MIR_FAIL_IO makes writes fail
+# as a full disk (ENOSPC) or a failing device (EIO at fsync and close) does.
 sparse() {  # size, table offset: the image's table moved to the end of a sparse file
   cp "$image" hostile.exe
   truncate -s "$1" hostile.exe
@@ -115,10 +116,18 @@ sparse() {  # size, table offset: the image's table moved to the end of a sparse
 huge() { sparse $((0x120000000)) $((0x80000000)); put32 hostile.exe 0x12C 0xA0000000; }
 over_512_mib() { sparse $((0x20000000 + 40)) $((0x20000000)); }
 big_table() { sparse $((0x12C00000)) 512; put32 hostile.exe 0x12C $((0x12C00000 - 512)); }
-in_headers() { cp "$image" hostile.exe; put32 hostile.exe 0x128 "$1"; put32 hostile.exe 0x12C $((552 - $1)); }
+in_headers() {  # table offset: a first entry from there to the signature
+  cp "$image" hostile.exe
+  put32 hostile.exe 0x128 "$1"
+  put32 hostile.exe 0x12C $((552 - $1))
+  put32 hostile.exe "$1" $((0x200 - $1))
+}
 truncated() { head -c 548 "$image" >hostile.exe; }
 past_end() { cp "$image" hostile.exe; put32 hostile.exe 0x128 0x1000; }
 long_value() { cp "$image" hostile.exe; head -c 1500 /dev/zero | tr '\0' v >value.bin; }
+# At most 400 MB, by the address space, or by ASan's allocator in its build.
+memory_limit='ulimit -v 400000'
+if grep -q AddressSanitizer "$tool"; then memory_limit='export ASAN_OPTIONS=max_allocation_size_mb=400'; fi
 fingerprint() { stat -c %s "$1"; head -c 65536 "$1" | sha256sum; tail -c 65536 "$1" | sha256sum; }
 while IFS='|' read -r name maker modes limits expected reason; do
   rm -f hostile.exe && printf 'v' >value.bin && $maker
@@ -126,7 +135,7 @@ while IFS='|' read -r name maker modes limits expected reason; do
   for mode in $modes; do
     [ "$mode" = copy ] && files=(hostile.exe out.exe) || files=(--in-place hostile.exe)
     status=0
-    message=$(eval "$limits"; ulimit -v 400000; timeout 20 "$tool" stamp --value-file=value.bin \
+    message=$(eval "$limits"; eval "$memory_limit"; timeout 20 "$tool" stamp --value-file=value.bin \
       "${files[@]}" 2>&1) || status=$?
     [ $status -eq "$expected" ] || fail "$name ($mode) exits $status: $message"
     [[ $message == *"$reason"* ]] || fail "$name ($mode): message: $message"
@@ -143,9 +152,12 @@ a table inside the DOS header|in_headers 0x40|copy in-place||1|the certificate t
 a table inside the optional header|in_headers 0x120|copy in-place||1|starts inside the headers (at 288)
 a truncated table|truncated|copy in-place||1|the certificate table is cut short: it should end at 552, the file ends at 548
 a directory past the end|past_end|copy in-place||1|the certificate directory points past the end of the file
-in place on a full disk|long_value|in-place|ulimit -f 1; trap '' XFSZ|1|cannot be written; it was put back as it was
-a copy onto a full disk|long_value|copy|ulimit -f 1; trap '' XFSZ|1|cannot be written
+in place past the file size limit|long_value|in-place|ulimit -f 1; trap '' XFSZ|1|cannot be written; it was put back as it was
+a copy past the file size limit|long_value|copy|ulimit -f 1; trap '' XFSZ|1|cannot be written
 a copy killed while it writes|long_value|copy|ulimit -f 1|153|
+in place on a full disk|long_value|in-place|export LD_PRELOAD=$failing_io MIR_FAIL_IO=enospc:0|1|cannot be written; it was put back as it was
+a copy onto a full disk|long_value|copy|export LD_PRELOAD=$failing_io MIR_FAIL_IO=enospc:600|1|cannot be written (No space left on device)
+a copy onto a failing disk|long_value|copy|export LD_PRELOAD=$failing_io MIR_FAIL_IO=sync|1|cannot be written (Input/output error)
 ROWS
 
 # A base: reserve writes it, stamping fills its slot, plan describes it.

@@ -21,6 +21,12 @@ void Overlay(uint64_t start, installer::MutableByteSpan into, uint64_t offset, u
   }
 }
 
+std::vector<uint8_t> BytesOf(uint32_t value) {
+  std::vector<uint8_t> bytes(4);
+  installer::WriteLe32(bytes, 0, value);
+  return bytes;
+}
+
 }  // namespace
 
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
@@ -53,16 +59,6 @@ bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
   }
   return true;
 }
-
-namespace {
-
-std::vector<uint8_t> BytesOf(uint32_t value) {
-  std::vector<uint8_t> bytes(4);
-  installer::WriteLe32(bytes, 0, value);
-  return bytes;
-}
-
-}  // namespace
 
 std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
   if (slot_fill) return {{table_offset, table}};

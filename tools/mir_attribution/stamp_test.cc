@@ -312,5 +312,27 @@ TEST(StampTest, PeChecksum) {
   EXPECT_EQ(skipped.Finish(), 0x0001u + 6u);  // the checksum field counts as zero
 }
 
+// Words that carry past 32 bits, and an odd last byte that carries: the sum
+// must be folded at every carry.
+TEST(StampTest, PeChecksumFoldsEveryCarry) {
+  // 2^32 - 1 in words of 0xFFFF, then two words of 0x8000.
+  std::vector<uint8_t> carries(2 * 65537 + 4, 0xFF);
+  carries[2 * 65537] = carries[2 * 65537 + 2] = 0x00;
+  carries[2 * 65537 + 1] = carries[2 * 65537 + 3] = 0x80;
+  const struct {
+    std::vector<uint8_t> bytes;
+    uint32_t checksum;
+  } cases[] = {
+      {carries, 0x0001 + 131078},  // 0x1'0000'FFFF folds to 0x0001
+      {{0xFF, 0xFF, 0x01}, 0x0001 + 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
+    PeChecksum checksum(1u << 30);
+    checksum.Add(c.bytes);
+    EXPECT_EQ(checksum.Finish(), c.checksum);
+  }
+}
+
 }  // namespace
 }  // namespace mir_attribution
