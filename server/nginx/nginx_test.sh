@@ -134,6 +134,25 @@ for range in 0-$((offset - 1)) $offset-$((offset + 2000)) $((offset + 2001))-; d
 done
 cmp joined.bin $expected || fail "three ranges joined are not the whole"
 
+# Links the launcher could not use are refused by the tool, with the reason.
+printf 'a\0b' >nul.value
+head -c 4097 /dev/zero | tr '\0' L >long.value
+while IFS='|' read -r label status message args; do
+  code=0
+  # shellcheck disable=SC2086
+  "$tool" link $args "$prefix" >link.out 2>&1 || code=$?
+  [ "$code" = "$status" ] || fail "link, $label: exit $code"
+  grep -qF -- "$message" link.out || { cat link.out; fail "link, $label: not the message"; }
+  ! grep -q "^http" link.out || fail "link, $label: printed a link"
+done <<EOF
+NUL byte|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --value-file=nul.value
+not UTF-8|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --value=$(printf 'a\xff')
+4097 bytes|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --value-file=long.value
+world-readable key|1|readable by every user|--key-file=open.key --key-id=k1 --expires=9 --value=a
+malformed key id|2|a key id is|--key-file=k1.key --key-id=k/1 --expires=9 --value=a
+no expiry|2|--expires=TIME|--key-file=k1.key --key-id=k1 --value=a
+EOF
+
 # Token faults: the base unchanged, and the reason in the error log.
 token=$(basename "$(dirname "$url")")
 IFS=. read -r value64 expires key_id mac64 <<<"$token"
