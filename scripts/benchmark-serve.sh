@@ -16,7 +16,7 @@ seconds=${2:-8}
 cd "$top"
 "$top/scripts/setup.sh"
 work="$top/build/benchmark-serve"
-mkdir -p "$work/tmp" "$work/static"
+mkdir -p "$work/static"
 { cmake --preset native && cmake --build --preset native --target mir_attribution \
     ngx_http_mir_attribution_module; } >"$work/build.log" 2>&1 ||
   { tail -40 "$work/build.log"; echo "benchmark-serve.sh: the build failed" >&2; exit 1; }
@@ -44,41 +44,25 @@ size=$(stat -c %s "$base")
 echo "base: $base ($size bytes)"
 (umask 077 && head -c 32 /dev/urandom >"$work/bench.key")
 
-port=$((20000 + RANDOM % 40000))
-user=
-[ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
-cat >"$work/nginx.conf" <<EOF
-load_module $top/build/native/nginx/ngx_http_mir_attribution_module.so;
-$user
-pid $work/nginx.pid;
-error_log $work/error.log notice;
-worker_processes 1;
-events { worker_connections 64; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/tmp; proxy_temp_path $work/tmp; fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp; scgi_temp_path $work/tmp;
-  mir_attribution_key bench $work/bench.key;
-  server {
-    listen 127.0.0.1:$port;
-    location /static/ { alias $work/static/; }
-    location /download/ { mir_attribution $base; }
-  }
+source "$top/server/nginx/nginx_run.sh"
+benchmark_config() {
+  nginx_config "$work/nginx.conf" "$1" "$work" "$top/build/native/nginx/ngx_http_mir_attribution_module.so" \
+    "location /static/ { alias $work/static/; } location /download/ { mir_attribution $base; }" \
+    "mir_attribution_key bench $work/bench.key;" notice
 }
-EOF
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g "daemon off;" &
-master=$!
-trap 'kill $master 2>/dev/null || true; wait $master 2>/dev/null || true' EXIT
+trap nginx_stop EXIT
+nginx_start "$work" benchmark_config "/static/$name" ||
+  { echo "benchmark-serve.sh: nginx did not start" >&2; exit 1; }
+port=$nginx_port
+master=$nginx_pid
+value="src=benchmark&campaign=$(printf 'caf\xc3\xa9')"
 link=$("$tool" link --key-file="$work/bench.key" --key-id=bench --expires=$(($(date +%s) + 86400)) \
-  --value="src=benchmark&campaign=$(printf 'caf\xc3\xa9')" "http://127.0.0.1:$port/download" | tail -1)
+  --value="$value" "http://127.0.0.1:$port/download" | tail -1)
 static="http://127.0.0.1:$port/static/$name"
-for _ in $(seq 50); do curl -sf -o /dev/null -r 0-0 "$static" && break; sleep 0.1; done
 worker=$(pgrep -P $master)
 [ -n "$worker" ] || { echo "benchmark-serve.sh: nginx did not start" >&2; exit 1; }
 # The module's bytes are the tool's stamp, before anything is timed.
-"$tool" stamp --value="src=benchmark&campaign=$(printf 'caf\xc3\xa9')" "$base" "$work/expected.exe" >/dev/null
+"$tool" stamp --value="$value" "$base" "$work/expected.exe" >/dev/null
 curl -sf "$link" | cmp - "$work/expected.exe" ||
   { echo "benchmark-serve.sh: the module sent other bytes than the stamp" >&2; exit 1; }
 rm -f "$work/expected.exe"

@@ -15,7 +15,7 @@ cd "$top"
 "$top/scripts/setup.sh"
 
 work="$top/build/serve"
-mkdir -p "$work/tmp"
+mkdir -p "$work"
 echo "=== building mir_attribution and the nginx module"
 { cmake --preset native && cmake --build --preset native --target mir_attribution \
     ngx_http_mir_attribution_module; } >"$work/build.log" 2>&1 ||
@@ -32,27 +32,9 @@ if [ -z "$key_file" ]; then
 fi
 key_file=$(realpath -m "$key_file")
 
-user=
-[ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
-cat >"$work/nginx.conf" <<EOF
-load_module $top/build/native/nginx/ngx_http_mir_attribution_module.so;
-$user
-pid $work/nginx.pid;
-error_log $work/error.log info;
-events { worker_connections 256; }
-http {
-  include /etc/nginx/mime.types;
-  access_log $work/access.log;
-  sendfile on;
-  client_body_temp_path $work/tmp; proxy_temp_path $work/tmp; fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp; scgi_temp_path $work/tmp;
-  mir_attribution_key $key_id $key_file;
-  server {
-    listen 127.0.0.1:$port;
-    location /download/ { mir_attribution $base; }
-  }
-}
-EOF
+source "$top/server/nginx/nginx_run.sh"
+nginx_config "$work/nginx.conf" "$port" "$work" "$top/build/native/nginx/ngx_http_mir_attribution_module.so" \
+  "location /download/ { mir_attribution $base; }" "mir_attribution_key $key_id $key_file;"
 # A bad key or base stops here with nginx's own message.
 /usr/sbin/nginx -t -q -p "$work" -c "$work/nginx.conf" ||
   { echo "serve.sh: nginx refused the configuration ($work/nginx.conf)" >&2; exit 1; }

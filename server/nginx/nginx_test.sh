@@ -7,22 +7,15 @@
 # SMALL.exe: a do-nothing PE (x86_64-w64-mingw32-gcc -Os -nostdlib -e start -s).
 set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") work=$(realpath -m "$4")
+source "$(dirname "$(realpath "$0")")/nginx_run.sh"
 rm -rf "$work"
-mkdir -p "$work/tmp"
+mkdir -p "$work"
 cd "$work"
 fail() {
   echo "FAILED: $*"
   exit 1
 }
-master=
-stop() {
-  if [ -n "$master" ]; then
-    kill "$master" 2>/dev/null || true
-    wait "$master" 2>/dev/null || true
-    master=
-  fi
-}
-trap stop EXIT
+trap nginx_stop EXIT
 
 # The base: the small PE signed with a throw-away certificate, then reserved.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
@@ -40,47 +33,15 @@ head -c 32 /dev/urandom >open.key
 chmod 600 ./*.key
 chmod 644 open.key
 
-user=
-[ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
 write_config() {  # file, port, key directives, [base]
-  cat >"$1" <<EOF
-load_module $module;
-$user
-pid $work/nginx.pid;
-error_log $work/error.log info;
-worker_processes 1;
-events { worker_connections 32; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/tmp; proxy_temp_path $work/tmp; fastcgi_temp_path $work/tmp;
-  uwsgi_temp_path $work/tmp; scgi_temp_path $work/tmp;
-  $3
-  server {
-    listen 127.0.0.1:$2;
-    location /download/ { mir_attribution ${4:-$base}; }
-  }
+  nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }" "$3"
 }
-EOF
+serving_config() {
+  write_config nginx.conf "$1" "mir_attribution_key k1 $work/k1.key; mir_attribution_key k2 $work/k2.key;"
 }
-
-# A free port: one that nginx can bind and that then serves the base.
-for attempt in 1 2 3 4 5 6 7 8 9 10; do
-  port=$((20000 + RANDOM % 40000))
-  write_config nginx.conf $port "mir_attribution_key k1 $work/k1.key; mir_attribution_key k2 $work/k2.key;"
-  /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g "daemon off;" 2>nginx.stderr &
-  master=$!
-  for _ in $(seq 50); do
-    if curl -sf -o probe.bin "http://127.0.0.1:$port/download/$name" && cmp -s probe.bin "$base"; then
-      break 2
-    fi
-    kill -0 "$master" 2>/dev/null || break
-    sleep 0.1
-  done
-  stop
-  [ $attempt -lt 10 ] || { cat nginx.stderr; fail "nginx did not start"; }
-done
+nginx_start "$work" serving_config "/download/$name" || fail "nginx did not start"
+port=$nginx_port
+curl -sf "http://127.0.0.1:$port/download/$name" | cmp - "$base" || fail "the base is not served"
 prefix="http://127.0.0.1:$port/download"
 link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$prefix" | tail -1; }
 header() { tr -d '\r' <"$1" | sed -n "s/^$2: //Ip"; }
@@ -190,7 +151,7 @@ bit in the expiry|$prefix/$value64.${expires%?}$((${expires: -1} ^ 1)).$key_id.$
 malformed|$prefix/not-a-token/$name|fewer than four fields
 refused value|$(by_hand refused.value $future)|the launcher would refuse the link's value
 EOF
-stop
+nginx_stop
 
 # Configuration faults stop nginx -t with the reason.
 while IFS='|' read -r label keys served message; do
