@@ -58,6 +58,16 @@ inline SyntheticImage BaseSyntheticImage() {
   return image;
 }
 
+// The image as a release's base: its one entry holds the signature, padding
+// to 8 and a zero attribution slot of 4,112 bytes that ends the file.
+inline SyntheticImage ReservedSyntheticImage() {
+  SyntheticImage image = BaseSyntheticImage();
+  image.PadTo(0x20D).PadTo(0x210 + 4112);
+  image.Put32(0x12C, 0x10 + 4112);
+  image.Put32(0x200, 0x10 + 4112);
+  return image;
+}
+
 struct PeVariant {
   const char* name;
   SyntheticImage image;

@@ -1,5 +1,6 @@
 #include "mir_installer_win/installer/channel_info.h"
 
+#include "absl/strings/str_format.h"
 #include "mir_installer_win/installer/attribution_log.h"
 #include "strings/utf_string_conversions.h"
 
@@ -80,6 +81,28 @@ bool IsWellFormedWithoutNoncharacters(std::string_view bytes) {
 bool IsValidChannelInfo(std::string_view value) {
   return !value.empty() && value.size() <= kMaxChannelInfoLength &&
          IsWellFormedWithoutNoncharacters(value);
+}
+
+std::string ChannelInfoProblem(std::string_view value) {
+  if (IsValidChannelInfo(value)) return std::string();
+  if (value.empty()) return "the value is empty";
+  if (value.size() > kMaxChannelInfoLength) {
+    return absl::StrFormat("the value is %u bytes long; at most %u are stored", value.size(),
+                           kMaxChannelInfoLength);
+  }
+  for (size_t position = 0; position < value.size();) {
+    size_t length = 0;
+    const uint32_t code_point = strings::DecodeUtf8Sequence(value.substr(position), length);
+    if (code_point == strings::kInvalidCodePoint) {
+      return absl::StrFormat("the value is not well-formed UTF-8 (byte %u)", position);
+    }
+    if (strings::IsNoncharacter(code_point)) {
+      return absl::StrFormat("the value holds the noncharacter U+%04X (byte %u)", code_point,
+                             position);
+    }
+    position += length;
+  }
+  return "the value is refused";
 }
 
 std::string FindChannelInfoTrailer(ByteSpan span) { return FindTrailerFrom(span, 0); }

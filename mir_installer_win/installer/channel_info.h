@@ -30,6 +30,9 @@ inline constexpr size_t kTagLength = kTagName.size() + 1;  // with its colon
 
 // 1 to 4096 bytes of well-formed UTF-8 without noncharacters.
 bool IsValidChannelInfo(std::string_view value);
+// Why IsValidChannelInfo refuses `value` (too long, not UTF-8, ...), or
+// empty when it holds.
+std::string ChannelInfoProblem(std::string_view value);
 // The UTF-8 part of the rule alone, for any length.
 bool IsWellFormedWithoutNoncharacters(std::string_view bytes);
 

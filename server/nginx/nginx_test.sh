@@ -108,7 +108,7 @@ while IFS='|' read -r label status message args; do
 done <<EOF
 NUL byte|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --value-file=nul.value
 not UTF-8|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --value=$(printf 'a\xff')
-4097 bytes|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --value-file=long.value
+4097 bytes|1|longer than 4096 bytes|--key-file=k1.key --key-id=k1 --expires=9 --value-file=long.value
 world-readable key|1|readable by every user|--key-file=open.key --key-id=k1 --expires=9 --value=a
 malformed key id|2|a key id is|--key-file=k1.key --key-id=k/1 --expires=9 --value=a
 no expiry|2|--expires=TIME|--key-file=k1.key --key-id=k1 --value=a

@@ -1,12 +1,13 @@
 #include "tools/mir_attribution/cli.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <string_view>
 
+#include "base/hash/sha256.h"
 #include "logging/logging.h"
 #include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/attribution_locator.h"
@@ -14,6 +15,7 @@
 #include "mir_installer_win/installer/channel_info.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
+#include "tools/mir_attribution/output_file.h"
 #include "tools/mir_attribution/stamp.h"
 
 namespace mir_attribution {
@@ -24,34 +26,58 @@ namespace fs = std::filesystem;
 constexpr char kUsage[] =
     "usage: mir_attribution stamp (--value=TEXT | --value-file=FILE) [--form=trailer|delimited]\n"
     "                             [--fix-checksum] (IN OUT | --in-place FILE)\n"
+    "       mir_attribution reserve IN BASE\n"
+    "       mir_attribution plan [--value=TEXT | --value-file=FILE] BASE\n"
     "       mir_attribution read [--verbose] FILE\n"
     "       mir_attribution link --key-file=FILE --key-id=ID --expires=UNIX_TIME\n"
     "                            (--value=TEXT | --value-file=FILE) [--file-name=NAME] URL_PREFIX\n"
-    "       mir_attribution --help | stamp --help | read --help | link --help\n";
+    "       mir_attribution --help | COMMAND --help\n";
 constexpr char kStampHelp[] =
     "mir_attribution stamp (--value=TEXT | --value-file=FILE) [--form=trailer|delimited]\n"
     "                      [--fix-checksum] (IN OUT | --in-place FILE)\n"
     "  Writes a CHANNEL_INFO record that carries the value into the signed launcher, inside\n"
     "  its last WIN_CERTIFICATE entry after the signature, so that the signature stays\n"
-    "  valid. A record already there is replaced.\n"
+    "  valid. A record already there is replaced. In a base (see reserve) the record fills\n"
+    "  the attribution slot and nothing else changes: the stamped file is the base with its\n"
+    "  last 4112 bytes replaced.\n"
     "\n"
     "  --value=TEXT       the value: the argument's bytes as given (on Windows, the UTF-8\n"
     "                     form of the argument, which must have one)\n"
     "  --value-file=FILE  the value: the bytes of FILE exactly, for values that a shell\n"
-    "                     cannot pass (a NUL byte, say)\n"
+    "                     cannot pass (line feeds at the end, say)\n"
     "  --form=trailer     the record after the signature with its length (the default)\n"
     "  --form=delimited   the record as \"CHANNEL_INFO:\" value \":CHANNEL_INFO\"\n"
-    "  --fix-checksum     recompute the PE checksum (reads the whole file once more)\n"
-    "  --in-place         stamp FILE itself, record first and lengths last. An interruption\n"
-    "                     can still leave it unsigned: meant for a fresh copy. Without it,\n"
-    "                     IN is only read, and OUT is written whole under a temporary name\n"
-    "                     beside it and then renamed into place.\n"
+    "  --fix-checksum     recompute the PE checksum (reads the whole file once more; not for\n"
+    "                     a base, whose copies all share its headers)\n"
+    "  --in-place         stamp FILE itself: in a base only the slot is written; otherwise\n"
+    "                     the record first and the lengths last, and on a failure the file\n"
+    "                     is put back as it was. Without it, IN is only read, and OUT\n"
+    "                     appears whole, with IN's permission bits, or not at all.\n"
     "\n"
     "  The value must be one the launcher stores: 1 to 4096 bytes of well-formed UTF-8\n"
-    "  without noncharacters. Before anything is written, the launcher's own search runs\n"
-    "  over the stamped file as it will be; unless it finds exactly the value, nothing is\n"
-    "  written. Exit status: 0 stamped, 1 refused or failed (OUT, or FILE, as it was),\n"
-    "  2 a usage error.\n";
+    "  without noncharacters and without NUL bytes. Before anything is written, the\n"
+    "  launcher's own search runs over the stamped file as it will be; unless it finds\n"
+    "  exactly the value, nothing is written. Files over 512 MiB, which the launcher never\n"
+    "  reads, and certificate tables over 1 MiB are refused before they are read. Exit\n"
+    "  status: 0 stamped, 1 refused or failed (OUT, or FILE, as it was), 2 a usage error.\n";
+constexpr char kReserveHelp[] =
+    "mir_attribution reserve IN BASE\n"
+    "  Writes BASE, the base of a release: the signed launcher IN with its last certificate\n"
+    "  entry grown by an empty attribution slot of 4112 bytes that any record fits, with\n"
+    "  the entry's length and the certificate directory's size final. The PE checksum is\n"
+    "  left alone (the signature does not cover it). Stamping BASE then only fills the\n"
+    "  slot: every stamped copy has BASE's length and headers. Refuses an unsigned or an\n"
+    "  already reserved IN. Exit status: 0 written, 1 refused or failed, 2 a usage error.\n";
+constexpr char kPlanHelp[] =
+    "mir_attribution plan [--value=TEXT | --value-file=FILE] BASE\n"
+    "  Prints, as JSON, what a server needs to serve stamped copies of BASE without this\n"
+    "  tool: file_size, slot_offset and slot_size (a stamped copy is BASE's first\n"
+    "  slot_offset bytes, then the trailer record \"MIRBCH01\", the value's length as 32-bit\n"
+    "  little-endian and the value, then zeros up to file_size), form, base_sha256, the\n"
+    "  ETag and Last-Modified of BASE as nginx serves it (\"<mtime hex>-<size hex>\"), and\n"
+    "  stamped_etag, the rule for a stamped copy's ETag: BASE's with \"-\" and the first 16\n"
+    "  hex digits of the value's SHA-256 added. With a value, also stamped_sha256 and\n"
+    "  stamped_etag for it. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n";
 constexpr char kReadHelp[] =
     "mir_attribution read [--verbose] FILE\n"
     "  Prints the CHANNEL_INFO value the launcher would find in FILE (tail window first,\n"
@@ -167,6 +193,8 @@ int Fail(const fs::path& file, const std::string& reason) {
   return 1;
 }
 
+bool HasValue(const Options& options) { return options.value || options.value_file; }
+
 // The value to stamp, from --value or --value-file; false with the reason.
 bool ValueBytes(const Options& options, std::string& value, std::string& error) {
   if (options.value) {
@@ -190,22 +218,66 @@ bool ValueBytes(const Options& options, std::string& value, std::string& error) 
     error = options.value_file->string() + ": cannot be read";
     return false;
   }
+  if (value.size() > installer::kMaxChannelInfoLength) {
+    error = options.value_file->string() + ": the value is longer than 4096 bytes";
+    return false;
+  }
   return true;
 }
 
-// Reads ranges of an open file, however many read calls each takes.
-installer::ReadAtAttributionFile::ReadAt RangeReader(installer::AttributionFile& file) {
-  return [&file](uint64_t offset, installer::MutableByteSpan into) {
-    uint32_t error = 0;
-    if (!file.SeekFromStart(static_cast<int64_t>(offset), error)) return false;
+// An input file, open for reading, with its size and a reader of ranges.
+struct Input {
+  std::unique_ptr<installer::AttributionFile> file;
+  uint64_t size = 0;
+  installer::ReadAtAttributionFile::ReadAt read;
+};
+
+bool OpenInput(const fs::path& path, Input& input, std::string& error) {
+  uint32_t system_error = 0;
+  input.file = installer::OpenAttributionFile(path.c_str(), system_error);
+  int64_t size = 0;
+  if (!input.file || !input.file->Size(size, system_error)) {
+    error = "cannot be read (" + std::to_string(system_error) + ")";
+    return false;
+  }
+  input.size = static_cast<uint64_t>(size);
+  // Reads ranges of the open file, however many read calls each takes.
+  input.read = [file = input.file.get()](uint64_t offset, installer::MutableByteSpan into) {
+    uint32_t ignored = 0;
+    if (!file->SeekFromStart(static_cast<int64_t>(offset), ignored)) return false;
     for (size_t done = 0; done < into.size();) {
       uint32_t read = 0;
       const auto ask = static_cast<uint32_t>(std::min<size_t>(into.size() - done, 1 << 20));
-      if (!file.Read(into.data() + done, ask, read) || read == 0) return false;
+      if (!file->Read(into.data() + done, ask, read) || read == 0) return false;
       done += read;
     }
     return true;
   };
+  return true;
+}
+
+// Plans writing `record` after the last signature of a signed image, the
+// way a file without a slot is stamped (and a base is made).
+bool PlanFromInput(const Input& input, const std::string& record, StampEdit& edit,
+                   std::string& error) {
+  if (input.size > static_cast<uint64_t>(installer::kMaxAttributionFileSize)) {
+    installer::PeLayout unused;
+    return SignedImageLayout({}, input.size, unused, error);  // names the limit
+  }
+  std::vector<uint8_t> headers(std::min<uint64_t>(input.size, 65536));
+  if (!input.read(0, headers)) {
+    error = "cannot be read";
+    return false;
+  }
+  installer::PeLayout layout;
+  if (!SignedImageLayout(headers, input.size, layout, error)) return false;
+  // The layout check has capped the table's size.
+  std::vector<uint8_t> table(layout.directory.cert_size);
+  if (!input.read(layout.directory.cert_rva, table)) {
+    error = "cannot read its certificate table";
+    return false;
+  }
+  return PlanStamp(headers, input.size, table, record, edit, error);
 }
 
 // Hands the stamped file to `consume` in chunks of up to a mebibyte.
@@ -222,87 +294,57 @@ bool StreamStamped(const StampEdit& edit,
   return true;
 }
 
-bool WriteBytes(std::fstream& file, uint64_t offset, installer::ByteSpan bytes) {
-  file.seekp(static_cast<std::streamoff>(offset));
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return file.good();
+// What the launcher's own search finds in the file as it will be.
+std::string LauncherReads(const StampEdit& edit,
+                          const installer::ReadAtAttributionFile::ReadAt& read_source) {
+  installer::ReadAtAttributionFile stamped(
+      edit.stamped_size(), [&edit, &read_source](uint64_t offset, installer::MutableByteSpan into) {
+        return edit.ReadStamped(offset, into, read_source);
+      });
+  return installer::FindAttributionInFile(stamped);
 }
 
-// A name for a temporary file beside `target` that nothing uses yet.
-fs::path TemporaryBeside(const fs::path& target) {
-  std::random_device random;
-  for (;;) {
-    fs::path candidate = target;
-    candidate += ".stamping-" + std::to_string(random());
-    std::error_code ignored;
-    if (!fs::exists(candidate, ignored)) return candidate;
-  }
-}
-
-// Writes the stamped file to `out` whole: under a temporary name beside it,
-// every write and the close checked, then renamed over it. On any failure
-// the temporary file goes and `out` is as it was.
-bool WriteStampedCopy(const StampEdit& edit,
-                      const installer::ReadAtAttributionFile::ReadAt& read_source,
-                      const fs::path& out, std::string& error) {
-  const fs::path temporary = TemporaryBeside(out);
-  bool written;
-  {
-    std::fstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    written = file.is_open() && StreamStamped(edit, read_source, [&file](installer::ByteSpan part) {
-                file.write(reinterpret_cast<const char*>(part.data()),
-                           static_cast<std::streamsize>(part.size()));
-                return file.good();
-              });
-    if (file.is_open()) {
-      file.flush();
-      file.close();
-      written = written && !file.fail();
-    }
-  }
-  std::error_code rename_error;
-  if (written) fs::rename(temporary, out, rename_error);
-  if (!written || rename_error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    error = written ? rename_error.message() : "cannot be written";
-    return false;
-  }
-  return true;
-}
-
-// Applies the edit to `path` itself: the record first, the lengths last.
-bool WriteInPlace(const StampEdit& edit, const fs::path& path, std::string& error) {
+// Applies `writes` to `path` and gives it `size` bytes.
+bool ApplyWrites(const fs::path& path, const std::vector<StampEdit::Write>& writes, uint64_t size) {
   {
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!file.is_open()) {
-      error = "cannot be opened for writing";
-      return false;
+    for (const StampEdit::Write& write : writes) {
+      file.seekp(static_cast<std::streamoff>(write.offset));
+      file.write(reinterpret_cast<const char*>(write.bytes.data()),
+                 static_cast<std::streamsize>(write.bytes.size()));
     }
-    for (const StampEdit::Write& write : edit.InPlaceWrites()) {
-      if (!WriteBytes(file, write.offset, write.bytes)) {
-        error = "a write failed; the file may no longer be signed";
-        return false;
-      }
-    }
-    file.flush();
     file.close();
-    if (file.fail()) {
-      error = "the file could not be closed; it may no longer be signed";
+    if (file.fail()) return false;
+  }
+  std::error_code error;
+  if (fs::file_size(path, error) != size && !error) fs::resize_file(path, size, error);
+  return !error;
+}
+
+// Applies the edit to `path` itself: the record first, the lengths last. On
+// a failure the bytes it overwrote and its size are put back.
+bool WriteInPlace(const StampEdit& edit, const fs::path& path, Input& input, std::string& error) {
+  const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
+  std::vector<StampEdit::Write> saved;
+  for (const StampEdit::Write& write : writes) {
+    if (write.offset >= input.size) continue;
+    saved.push_back({write.offset, std::vector<uint8_t>(std::min<uint64_t>(
+                                       write.bytes.size(), input.size - write.offset))});
+    if (!input.read(write.offset, saved.back().bytes)) {
+      error = "cannot be read";
       return false;
     }
   }
-  std::error_code resize_error;
-  if (fs::file_size(path, resize_error) != edit.stamped_size()) {
-    fs::resize_file(path, edit.stamped_size(), resize_error);
-  }
-  if (resize_error) {
-    error = "could not be cut to its new length (" + resize_error.message() +
-            "); it is no longer signed";
+  input.file->Close();
+  if (!std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).is_open()) {
+    error = "cannot be opened for writing";
     return false;
   }
-  return true;
+  if (ApplyWrites(path, writes, edit.stamped_size())) return true;
+  error = ApplyWrites(path, saved, input.size)
+              ? "cannot be written; it was put back as it was"
+              : "cannot be written, nor put back as it was: it may no longer be signed";
+  return false;
 }
 
 int Stamp(const Options& options) {
@@ -327,27 +369,22 @@ int Stamp(const Options& options) {
   }
 
   // Everything is read and checked before anything is written.
-  uint32_t system_error = 0;
-  std::unique_ptr<installer::AttributionFile> source =
-      installer::OpenAttributionFile(in.c_str(), system_error);
-  int64_t size = 0;
-  if (!source || !source->Size(size, system_error)) {
-    return Fail(in, "cannot be read (" + std::to_string(system_error) + ")");
-  }
-  const installer::ReadAtAttributionFile::ReadAt read_source = RangeReader(*source);
-  const auto file_size = static_cast<uint64_t>(size);
-  std::vector<uint8_t> headers(std::min<uint64_t>(file_size, 65536));
-  if (!read_source(0, headers)) return Fail(in, "cannot be read");
-  installer::PeLayout layout;
-  if (!SignedImageLayout(headers, file_size, layout, error)) return Fail(in, error);
-  const uint64_t table_offset = layout.directory.cert_rva;
-  std::vector<uint8_t> table(file_size - table_offset);
-  if (!read_source(table_offset, table)) return Fail(in, "cannot read its certificate table");
+  Input input;
+  if (!OpenInput(in, input, error)) return Fail(in, error);
   StampEdit edit;
-  if (!PlanStamp(headers, file_size, table, record, edit, error)) return Fail(in, error);
+  installer::AttributionSlot slot;
+  std::string not_a_base;
+  if (installer::FindAttributionSlot(input.size, input.read, slot, not_a_base)) {
+    if (options.fix_checksum) {
+      return Fail(in, "a base's checksum is left alone: its stamped copies share its headers");
+    }
+    if (!PlanSlotFill(slot, value, form, edit, error)) return Fail(in, error);
+  } else if (!PlanFromInput(input, record, edit, error)) {
+    return Fail(in, error);
+  }
   if (options.fix_checksum) {
     PeChecksum checksum(edit.checksum_offset);
-    if (!StreamStamped(edit, read_source, [&checksum](installer::ByteSpan part) {
+    if (!StreamStamped(edit, input.read, [&checksum](installer::ByteSpan part) {
           checksum.Add(part);
           return true;
         })) {
@@ -355,12 +392,7 @@ int Stamp(const Options& options) {
     }
     edit.checksum = checksum.Finish();
   }
-  // The launcher's own search, over the file as it will be.
-  installer::ReadAtAttributionFile stamped(
-      edit.stamped_size(), [&edit, &read_source](uint64_t offset, installer::MutableByteSpan into) {
-        return edit.ReadStamped(offset, into, read_source);
-      });
-  const std::string read_back = installer::FindAttributionInFile(stamped);
+  const std::string read_back = LauncherReads(edit, input.read);
   if (read_back != value) {
     return Fail(in, read_back.empty()
                         ? "the launcher would find no value in the stamped file"
@@ -368,12 +400,133 @@ int Stamp(const Options& options) {
   }
 
   if (options.in_place) {
-    source->Close();
-    if (!WriteInPlace(edit, in, error)) return Fail(in, error);
-  } else if (!WriteStampedCopy(edit, read_source, options.files[1], error)) {
+    if (!WriteInPlace(edit, in, input, error)) return Fail(in, error);
+  } else if (!WriteFileCopy(in, options.files[1], edit.table_offset, edit.CopyWrites(),
+                            edit.stamped_size(), error)) {
     return Fail(options.files[1], error);
   }
   std::printf("stamped %s\n", options.files.back().string().c_str());
+  return 0;
+}
+
+int Reserve(const Options& options) {
+  if (options.files.size() != 2 || HasValue(options) || options.in_place) {
+    std::fputs(kReserveHelp, stderr);
+    return 2;
+  }
+  const fs::path& in = options.files[0];
+  std::string error;
+  Input input;
+  if (!OpenInput(in, input, error)) return Fail(in, error);
+  installer::AttributionSlot slot;
+  if (installer::FindAttributionSlot(input.size, input.read, slot, error)) {
+    return Fail(in, "it is a base already: it has an attribution slot");
+  }
+  // The slot is a record of zeros: the entry grows by it, padded to 8.
+  StampEdit edit;
+  if (!PlanFromInput(input, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
+    return Fail(in, error);
+  }
+  if (!LauncherReads(edit, input.read).empty()) {
+    return Fail(in, "the launcher would find a value in the base");
+  }
+  if (!WriteFileCopy(in, options.files[1], edit.table_offset, edit.CopyWrites(),
+                     edit.stamped_size(), error)) {
+    return Fail(options.files[1], error);
+  }
+  std::printf("reserved %s\n", options.files[1].string().c_str());
+  return 0;
+}
+
+// A JSON string holding `text`, which is ASCII.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// An HTTP date ("Wed, 09 Dec 2026 18:40:45 GMT") for seconds since 1970.
+std::string HttpDate(int64_t seconds) {
+  using namespace std::chrono;
+  const sys_seconds time{std::chrono::seconds(seconds)};
+  const sys_days day = floor<days>(time);
+  const year_month_day date(day);
+  const hh_mm_ss clock(time - day);
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[64];
+  std::snprintf(text, sizeof(text), "%s, %02u %s %04d %02d:%02d:%02d GMT",
+                kDays[weekday(day).c_encoding()], static_cast<unsigned>(date.day()),
+                kMonths[static_cast<unsigned>(date.month()) - 1], static_cast<int>(date.year()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+int Plan(const Options& options) {
+  if (options.files.size() != 1 || (options.value && options.value_file) || options.in_place) {
+    std::fputs(kPlanHelp, stderr);
+    return 2;
+  }
+  const fs::path& path = options.files[0];
+  std::string value, error;
+  if (HasValue(options) && !ValueBytes(options, value, error)) return Fail(path, error);
+  Input input;
+  if (!OpenInput(path, input, error)) return Fail(path, error);
+  installer::AttributionSlot slot;
+  if (!installer::FindAttributionSlot(input.size, input.read, slot, error)) {
+    return Fail(path, error);
+  }
+  if (!slot.empty) return Fail(path, "its slot holds a record: a stamped copy, not a base");
+  std::vector<uint8_t> slot_bytes(slot.size);
+  if (HasValue(options) &&
+      !installer::FillAttributionSlot(value, RecordForm::kTrailer, slot_bytes, error)) {
+    return Fail(path, error);
+  }
+  // One pass over the base: its digest and, from the slot on, the copy's.
+  base::Sha256 base_hash;
+  std::vector<uint8_t> chunk(1 << 20);
+  for (uint64_t offset = 0; offset < slot.offset;) {
+    const installer::MutableByteSpan part(chunk.data(),
+                                          std::min<uint64_t>(chunk.size(), slot.offset - offset));
+    if (!input.read(offset, part)) return Fail(path, "cannot be read");
+    base_hash.Update(part);
+    offset += part.size();
+  }
+  base::Sha256 stamped_hash = base_hash;
+  base_hash.Update(std::vector<uint8_t>(slot.size));
+  stamped_hash.Update(slot_bytes);
+
+  std::error_code time_error;
+  const auto modified = fs::last_write_time(path, time_error);
+  if (time_error) return Fail(path, "has no modification time");
+  const int64_t mtime = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::file_clock::to_sys(modified).time_since_epoch())
+                            .count();
+  char etag[64];
+  std::snprintf(etag, sizeof(etag), "\"%llx-%llx", static_cast<unsigned long long>(mtime),
+                static_cast<unsigned long long>(slot.file_size));
+  std::printf("{\n  \"file_size\": %llu,\n  \"slot_offset\": %llu,\n  \"slot_size\": %llu,\n",
+              static_cast<unsigned long long>(slot.file_size),
+              static_cast<unsigned long long>(slot.offset),
+              static_cast<unsigned long long>(slot.size));
+  std::printf("  \"form\": \"trailer\",\n  \"base_sha256\": \"%s\",\n",
+              base::HexEncode(base_hash.Finish()).c_str());
+  std::printf("  \"etag\": %s,\n  \"last_modified\": \"%s\",\n",
+              Quoted(std::string(etag) + "\"").c_str(), HttpDate(mtime).c_str());
+  if (HasValue(options)) {
+    const std::string digits = base::HexEncode(base::Sha256Of(installer::AsBytes(value)));
+    std::printf("  \"stamped_sha256\": \"%s\",\n  \"stamped_etag\": %s\n}\n",
+                base::HexEncode(stamped_hash.Finish()).c_str(),
+                Quoted(std::string(etag) + "-" + digits.substr(0, 16) + "\"").c_str());
+  } else {
+    std::printf("  \"stamped_etag\": %s\n}\n",
+                Quoted(std::string(etag) + "-<first 16 hex digits of SHA-256(value)>\"").c_str());
+  }
   return 0;
 }
 
@@ -418,17 +571,21 @@ int Link(const Options& options) {
     std::fprintf(stderr, "mir_attribution: --file-name takes a file name without '/'\n");
     return 2;
   }
+  const auto refuse = [](const std::string& reason) {
+    std::fprintf(stderr, "mir_attribution: link: %s\n", reason.c_str());
+    return 1;
+  };
   std::string value, error;
   std::vector<uint8_t> key;
-  if (!ValueBytes(options, value, error)) return Fail(options.files[0], error);
+  if (!ValueBytes(options, value, error)) return refuse(error);
   // The one rule the launcher and every server apply: the slot is filled as a
   // server would fill it, and the link is refused when that fails.
   std::vector<uint8_t> slot(installer::kAttributionSlotSize);
   if (!installer::FillAttributionSlot(value, installer::RecordForm::kTrailer, slot, error)) {
-    return Fail(options.files[0], "the launcher would refuse the value: " + error);
+    return refuse("the launcher would refuse the value: " + error);
   }
   if (!server::ReadLinkKeyFile(options.key_file->path.string(), key, error)) {
-    return Fail(options.key_file->path, error);
+    return refuse("key file " + options.key_file->path.string() + " " + error);
   }
   if (expires <= static_cast<uint64_t>(std::time(nullptr))) {
     std::fprintf(stderr, "mir_attribution: warning: the link has expired already\n");
@@ -463,6 +620,14 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
   if (options.command == "read") {
     if (options.help) return std::fputs(kReadHelp, stdout), 0;
     return Read(options);
+  }
+  if (options.command == "reserve") {
+    if (options.help) return std::fputs(kReserveHelp, stdout), 0;
+    return Reserve(options);
+  }
+  if (options.command == "plan") {
+    if (options.help) return std::fputs(kPlanHelp, stdout), 0;
+    return Plan(options);
   }
   std::fputs(kUsage, options.help ? stdout : stderr);
   return options.help ? 0 : 2;

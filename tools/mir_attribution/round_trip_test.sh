@@ -38,12 +38,12 @@ for form in trailer delimited; do
   done
 done
 
-# A value from a file, NUL and all, is stamped byte for byte.
-printf 'src=file\0after a NUL' >value.bin
+# A value from a file, line feeds and all, is stamped byte for byte.
+printf 'src=file\nafter a line feed' >value.bin
 tool stamp --value-file="$(windows value.bin)" --form=delimited "$(windows signed.exe)" \
   "$(windows from-file.exe)" >/dev/null || fail "stamp --value-file"
 verify from-file.exe
-cmp <(tool read "$(windows from-file.exe)" | tr -d '\r') <(printf 'src=file\0after a NUL\n') ||
+cmp <(tool read "$(windows from-file.exe)" | tr -d '\r') <(printf 'src=file\nafter a line feed\n') ||
   fail "--value-file was not stamped byte for byte"
 
 # The launcher run from the stamped file stores the value for the browser

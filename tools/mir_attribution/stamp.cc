@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "absl/strings/str_format.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
-#include "strings/utf_string_conversions.h"
 
 namespace mir_attribution {
 namespace {
@@ -24,48 +22,15 @@ void Overlay(uint64_t start, installer::MutableByteSpan into, uint64_t offset, u
 
 }  // namespace
 
-std::string ChannelInfoProblem(std::string_view value) {
-  if (installer::IsValidChannelInfo(value)) return std::string();
-  if (value.empty()) return "the value is empty";
-  if (value.size() > installer::kMaxChannelInfoLength) {
-    return absl::StrFormat("the value is %u bytes long; at most %u are stored", value.size(),
-                           installer::kMaxChannelInfoLength);
-  }
-  for (size_t position = 0; position < value.size();) {
-    size_t length = 0;
-    const uint32_t code_point = strings::DecodeUtf8Sequence(value.substr(position), length);
-    if (code_point == strings::kInvalidCodePoint) {
-      return absl::StrFormat("the value is not well-formed UTF-8 (byte %u)", position);
-    }
-    if (strings::IsNoncharacter(code_point)) {
-      return absl::StrFormat("the value holds the noncharacter U+%04X (byte %u)", code_point,
-                             position);
-    }
-    position += length;
-  }
-  return "the value is refused";
-}
-
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
                   std::string& error) {
-  error = ChannelInfoProblem(value);
-  if (!error.empty()) return false;
-  if (form == RecordForm::kTrailer) {
-    if (value.back() == '\0') {
-      error = "a trailer record cannot carry a value whose last byte is 0x00";
-      return false;
-    }
-    record.assign(installer::kTrailerMarker);
-    installer::AppendLe32(record, static_cast<uint32_t>(value.size()));
-    record.append(value);
-    return true;
-  }
-  const std::string closing = ":" + std::string(installer::kTagName);
-  if (value.find(closing) != std::string_view::npos) {
-    error = "a delimited record cannot carry a value that holds \"" + closing + "\"";
-    return false;
-  }
-  record = std::string(installer::kTagName) + ":" + std::string(value) + closing;
+  // The record is what the slot holds before its zeros: it ends in a byte
+  // that is not zero (a value's last byte, or the closing tag).
+  std::vector<uint8_t> slot(installer::kAttributionSlotSize + 2 * installer::kTagLength);
+  if (!installer::FillAttributionSlot(value, form, slot, error)) return false;
+  const auto last =
+      std::find_if(slot.rbegin(), slot.rend(), [](uint8_t byte) { return byte != 0; });
+  record.assign(slot.begin(), last.base());
   return true;
 }
 
@@ -76,7 +41,7 @@ bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
   if (offset < table_offset) {
     const installer::MutableByteSpan head = into.first(std::min(end, table_offset) - offset);
     if (!read_source(offset, head)) return false;
-    Overlay(offset, head, directory_size_offset, directory_size);
+    if (!slot_fill) Overlay(offset, head, directory_size_offset, directory_size);
     if (checksum) Overlay(offset, head, checksum_offset, *checksum);
   }
   if (end > table_offset) {
@@ -88,40 +53,49 @@ bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
   return true;
 }
 
+namespace {
+
+std::vector<uint8_t> BytesOf(uint32_t value) {
+  std::vector<uint8_t> bytes(4);
+  installer::WriteLe32(bytes, 0, value);
+  return bytes;
+}
+
+}  // namespace
+
 std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
-  const auto bytes_of = [](uint32_t value) {
-    std::vector<uint8_t> bytes(4);
-    installer::WriteLe32(bytes, 0, value);
-    return bytes;
-  };
+  if (slot_fill) return {{table_offset, table}};
   const uint64_t content = entry_offset + installer::kCertificateEntryHeaderSize;
   std::vector<Write> writes = {
       {table_offset + content,
        std::vector<uint8_t>(table.begin() + static_cast<ptrdiff_t>(content), table.end())},
-      {table_offset + entry_offset, bytes_of(*installer::ReadLe32(table, entry_offset))},
-      {directory_size_offset, bytes_of(directory_size)},
+      {table_offset + entry_offset, BytesOf(*installer::ReadLe32(table, entry_offset))},
+      {directory_size_offset, BytesOf(directory_size)},
   };
-  if (checksum) writes.push_back({checksum_offset, bytes_of(*checksum)});
+  if (checksum) writes.push_back({checksum_offset, BytesOf(*checksum)});
   return writes;
+}
+
+std::vector<StampEdit::Write> StampEdit::CopyWrites() const {
+  std::vector<Write> writes = {{table_offset, table}};
+  if (!slot_fill) writes.push_back({directory_size_offset, BytesOf(directory_size)});
+  if (checksum) writes.push_back({checksum_offset, BytesOf(*checksum)});
+  return writes;
+}
+
+bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                  StampEdit& edit, std::string& error) {
+  edit = StampEdit();
+  edit.table.resize(slot.size);
+  if (!installer::FillAttributionSlot(value, form, edit.table, error)) return false;
+  edit.table_offset = slot.offset;
+  edit.slot_fill = true;
+  return true;
 }
 
 bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
                        std::string& error) {
-  const installer::PeHeaderCheck check = CheckPeHeaders(headers, layout);
-  if (check != installer::PeHeaderCheck::kPassed) {
-    error = std::string("not a PE image: ") + installer::DescribePeHeaderCheck(check);
-    return false;
-  }
-  const installer::CertificateDirectory& directory = layout.directory;
-  if (directory.cert_rva == 0 || directory.cert_size == 0) {
-    error = "the image has no certificate table (is it signed?)";
-    return false;
-  }
-  if (uint64_t{directory.cert_rva} + directory.cert_size != file_size) {
-    error = "the certificate table does not end the file (bytes follow it)";
-    return false;
-  }
-  return true;
+  return installer::CheckSignedImage(headers, file_size, layout, error);
 }
 
 bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,

@@ -19,19 +19,18 @@
 #include <vector>
 
 #include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
 
 namespace mir_attribution {
 
-enum class RecordForm { kTrailer, kDelimited };
+using installer::ChannelInfoProblem;
+using installer::RecordForm;
 
-// Why the launcher would refuse `value` (too long, not UTF-8, ...), or empty
-// when it would store it.
-std::string ChannelInfoProblem(std::string_view value);
-
-// The record's bytes for `value` in `form`; false with the reason when the
-// value cannot be carried in that form.
+// The record's bytes for `value` in `form`, as an attribution slot holds
+// them; false with the reason when the slot would refuse the value.
 bool EncodeRecord(std::string_view value, RecordForm form, std::string& record, std::string& error);
 
 // What stamping changes: the file is cut at `table_offset` and `table`
@@ -45,6 +44,9 @@ struct StampEdit {
   uint32_t directory_size = 0;
   uint64_t checksum_offset = 0;
   std::optional<uint32_t> checksum;
+  // A base's slot filled: `table` is the slot's new bytes and nothing else
+  // changes, no length and no checksum.
+  bool slot_fill = false;
 
   uint64_t stamped_size() const { return table_offset + table.size(); }
 
@@ -63,11 +65,14 @@ struct StampEdit {
     std::vector<uint8_t> bytes;
   };
   std::vector<Write> InPlaceWrites() const;
+  // The writes that turn a copy of the file's first table_offset bytes into
+  // the stamped file.
+  std::vector<Write> CopyWrites() const;
 };
 
 // The layout of a signed image, from its first bytes: false with the reason
-// when the file is not a PE image, is not signed, or bytes follow its
-// certificate table (which starts at layout.directory.cert_rva).
+// when installer::CheckSignedImage refuses it (the certificate table starts
+// at layout.directory.cert_rva and ends the file).
 bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
                        std::string& error);
 
@@ -79,6 +84,11 @@ bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installe
 // a DER SEQUENCE that fits the entry).
 bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
                const std::string& record, StampEdit& edit, std::string& error);
+
+// Plans filling the slot of a reserved base with the record for `value`;
+// false with the reason when installer::FillAttributionSlot refuses it.
+bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                  StampEdit& edit, std::string& error);
 
 // The PE checksum of a whole image whose checksum field is at `checksum_offset`.
 class PeChecksum {

@@ -1,11 +1,16 @@
 // The stamping tool against the launcher's own search: any value bytes, in
-// either form, stamped into a small signed image (or a large one, or one
-// stamped before), are either refused or found again, exactly, by the
-// launcher's locator in the stamped file. A copy and a stamp in place must
-// come out the same.
+// either form, stamped into a signed image of varied layout, are either
+// refused or found again, exactly, by the launcher's locator in the stamped
+// file. A copy and a stamp in place must come out the same, and filling a
+// base's slot must change only the slot.
 //
-// Input: one byte of choices (bit 0: the delimited form; bit 1: a file larger
-// than the tail window; bit 2: a record stamped already), then the value.
+// Input: four bytes of choices, then the value.
+//   0: bit 0 the delimited form; bit 1 a table past the tail window; bit 2 a
+//      record stamped already; bit 3 a base (a reserved slot)
+//   1: the table's position after the headers, in units of 8 bytes
+//   2: bits 0-1 the number of entries before the signature; bits 2-7 their
+//      content length
+//   3: the length of the signature's DER content (long form from 128)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,55 +19,98 @@
 
 #include "logging/logging.h"
 #include "mir_installer_win/installer/attribution_locator.h"
+#include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "testing/synthetic_pe_image.h"
 #include "tools/mir_attribution/stamp.h"
 
 namespace {
 
-using test_support::BaseSyntheticImage;
-using test_support::SyntheticImage;
+using mir_attribution::RecordForm;
+using mir_attribution::StampEdit;
 
-// The synthetic image with its certificate table moved to `table_at`.
-std::vector<uint8_t> SignedImage(uint32_t table_at) {
-  SyntheticImage image = BaseSyntheticImage();
-  const std::vector<uint8_t> table(image.bytes.begin() + 0x200, image.bytes.end());
-  image.PadTo(table_at);
-  image.Put32(0x128, table_at);
-  image.bytes.insert(image.bytes.end(), table.begin(), table.end());
-  return image.bytes;
-}
-
-// Stamps `value` into `image` both ways; false when the tool would refuse.
-bool Stamp(std::vector<uint8_t>& image, const std::string& value,
-           mir_attribution::RecordForm form) {
-  std::string record, error;
-  if (!mir_attribution::EncodeRecord(value, form, record, error)) return false;
-  const uint64_t table_offset = *installer::ReadLe32(image, 0x128);
-  const installer::ByteSpan table = installer::ByteSpan(image).subspan(table_offset);
-  mir_attribution::StampEdit edit;
-  if (!mir_attribution::PlanStamp(image, image.size(), table, record, edit, error)) return false;
-  const auto read_source = [&image](uint64_t offset, installer::MutableByteSpan into) {
+installer::ReadAtAttributionFile::ReadAt ReaderOf(const std::vector<uint8_t>& image) {
+  return [&image](uint64_t offset, installer::MutableByteSpan into) {
     if (!installer::Contains(image, offset, into.size())) return false;
     std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
     return true;
   };
-  std::vector<uint8_t> copy(edit.stamped_size());
-  if (!edit.ReadStamped(0, copy, read_source)) abort();
-  std::vector<uint8_t> in_place = image;
-  for (const mir_attribution::StampEdit::Write& write : edit.InPlaceWrites()) {
-    if (in_place.size() < write.offset + write.bytes.size()) {
-      in_place.resize(write.offset + write.bytes.size());
-    }
-    std::copy(write.bytes.begin(), write.bytes.end(),
-              in_place.begin() + static_cast<ptrdiff_t>(write.offset));
+}
+
+// The synthetic image's headers, then a certificate table at `table_at`:
+// `entries` entries of `content` bytes, then a signature of `der` bytes.
+std::vector<uint8_t> SignedImage(uint32_t table_at, int entries, uint32_t content, uint32_t der) {
+  test_support::SyntheticImage image = test_support::BaseSyntheticImage();
+  image.PadTo(table_at);
+  for (int i = 0; i < entries; ++i) {
+    const size_t at = image.bytes.size();
+    image.Put32(at, 8 + content);
+    image.Put16(at + 4, 0x0200);
+    image.Put16(at + 6, 0x0002);
+    image.Append(std::string(content, 'e')).PadTo(installer::AlignTo8(image.bytes.size()));
   }
-  in_place.resize(edit.stamped_size());
-  if (in_place != copy) abort();
+  const size_t at = image.bytes.size();
+  std::string signature = "\x30";
+  if (der >= 128) signature += '\x81';
+  signature += static_cast<char>(der);
+  signature += std::string(der, 's');
+  image.Put32(at, static_cast<uint32_t>(8 + signature.size()));
+  image.Put16(at + 4, 0x0200);
+  image.Put16(at + 6, 0x0002);
+  image.Append(signature).PadTo(installer::AlignTo8(image.bytes.size()));
+  image.Put32(0x128, table_at);
+  image.Put32(0x12C, static_cast<uint32_t>(image.bytes.size() - table_at));
+  return image.bytes;
+}
+
+// Applies `edit` both ways; the two results must agree.
+std::vector<uint8_t> Apply(const std::vector<uint8_t>& image, const StampEdit& edit) {
+  std::vector<uint8_t> copy(edit.stamped_size());
+  if (!edit.ReadStamped(0, copy, ReaderOf(image))) abort();
+  std::vector<uint8_t> from_copy_writes(image.begin(),
+                                        image.begin() + static_cast<ptrdiff_t>(edit.table_offset));
+  std::vector<uint8_t> in_place = image;
+  for (auto* target : {&from_copy_writes, &in_place}) {
+    for (const StampEdit::Write& write :
+         target == &in_place ? edit.InPlaceWrites() : edit.CopyWrites()) {
+      if (target->size() < write.offset + write.bytes.size()) {
+        target->resize(write.offset + write.bytes.size());
+      }
+      std::copy(write.bytes.begin(), write.bytes.end(),
+                target->begin() + static_cast<ptrdiff_t>(write.offset));
+    }
+    target->resize(edit.stamped_size());
+    if (*target != copy) abort();
+  }
+  return copy;
+}
+
+// Stamps `value` into `image` the way the tool does; false when it would
+// refuse.
+bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm form) {
+  std::string record, error;
+  if (!mir_attribution::EncodeRecord(value, form, record, error)) return false;
+  StampEdit edit;
+  installer::AttributionSlot slot;
+  const bool base = installer::FindAttributionSlot(image.size(), ReaderOf(image), slot, error);
+  if (base ? !mir_attribution::PlanSlotFill(slot, value, form, edit, error)
+           : !mir_attribution::PlanStamp(
+                 image, image.size(),
+                 installer::ByteSpan(image).subspan(*installer::ReadLe32(image, 0x128)), record,
+                 edit, error)) {
+    return false;
+  }
+  std::vector<uint8_t> stamped = Apply(image, edit);
+  // A base keeps its size and headers: only its slot changes.
+  if (base && (stamped.size() != image.size() ||
+               !std::equal(image.begin(), image.begin() + static_cast<ptrdiff_t>(slot.offset),
+                           stamped.begin()))) {
+    abort();
+  }
   // The tool writes only what the launcher reads back exactly.
-  installer::ReadAtAttributionFile stamped = installer::MemoryAttributionFile(copy);
-  if (installer::FindAttributionInFile(stamped) != value) return false;
-  image = std::move(copy);
+  installer::ReadAtAttributionFile file = installer::MemoryAttributionFile(stamped);
+  if (installer::FindAttributionInFile(file) != value) return false;
+  image = std::move(stamped);
   return true;
 }
 
@@ -71,14 +119,22 @@ bool Stamp(std::vector<uint8_t>& image, const std::string& value,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = logging::ConfigureLogging(logging::LogSettings());  // no log file
   (void)quiet;
-  if (size == 0) return 0;
-  const uint8_t choices = data[0];
-  const mir_attribution::RecordForm form =
-      choices & 1 ? mir_attribution::RecordForm::kDelimited : mir_attribution::RecordForm::kTrailer;
-  std::vector<uint8_t> image = SignedImage(choices & 2 ? 0x180000 : 0x200);
-  if (choices & 4 && !Stamp(image, "an earlier record", mir_attribution::RecordForm::kDelimited))
-    abort();
-  const std::string value(reinterpret_cast<const char*>(data) + 1, size - 1);
+  if (size < 4) return 0;
+  const RecordForm form = data[0] & 1 ? RecordForm::kDelimited : RecordForm::kTrailer;
+  const uint32_t table_at = (data[0] & 2 ? 0x180000 : 0x200) + 8u * data[1];
+  std::vector<uint8_t> image = SignedImage(table_at, data[2] & 3, data[2] >> 2, data[3]);
+  if (data[0] & 8) {
+    StampEdit edit;
+    std::string error;
+    if (!mir_attribution::PlanStamp(
+            image, image.size(), installer::ByteSpan(image).subspan(table_at),
+            std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
+      abort();
+    }
+    image = Apply(image, edit);
+  }
+  if (data[0] & 4 && !Stamp(image, "an earlier record", RecordForm::kDelimited)) abort();
+  const std::string value(reinterpret_cast<const char*>(data) + 4, size - 4);
   if (!Stamp(image, value, form)) return 0;
   // Whatever was accepted is in the file, once, as the launcher stores it.
   if (!installer::IsValidChannelInfo(value)) abort();

@@ -64,7 +64,9 @@ TEST(StampTest, NamesWhyTheLauncherWouldRefuseAValue) {
     std::string problem;
   } cases[] = {
       {"src=web", ""},
-      {std::string("a\0b", 3), ""},
+      {"a\x01"
+       "b",
+       ""},
       {"", "the value is empty"},
       {std::string(4097, 'a'), "the value is 4097 bytes long; at most 4096 are stored"},
       {"bad\xFF", "the value is not well-formed UTF-8 (byte 3)"},
@@ -94,8 +96,9 @@ TEST(StampTest, RefusesValuesAFormCannotCarry) {
     EXPECT_FALSE(EncodeRecord(c.value, c.form, record, error)) << c.value;
     EXPECT_FALSE(error.empty());
   }
+  // The launcher would store the value only up to its first NUL.
   std::string record, error;
-  EXPECT_TRUE(EncodeRecord(std::string("NUL\0inside", 10), RecordForm::kTrailer, record, error));
+  EXPECT_FALSE(EncodeRecord(std::string("NUL\0inside", 10), RecordForm::kDelimited, record, error));
 }
 
 TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
@@ -170,14 +173,17 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
   }
 }
 
-// A marker inside the value ends up as the last marker of the file: the
-// launcher examines that one, finds the lengths wrong, and stores nothing.
-// The tool reads the planned file back the launcher's way and sees it.
+// An opening tag in the signature's bytes swallows the record that follows:
+// the launcher reads another value. The tool reads the planned file back the
+// launcher's way and sees it.
 TEST(StampTest, ReadingBackCatchesAValueTheLauncherWouldNotFind) {
-  const std::vector<uint8_t> image =
-      Stamped(BaseSyntheticImage().bytes, "xMIRBCH01abcdz", RecordForm::kTrailer);
-  ASSERT_FALSE(image.empty());
-  EXPECT_EQ(LauncherReads(image), "");
+  SyntheticImage image = BaseSyntheticImage();
+  image.Put(0x208,
+            "\x30\x0E"
+            "CHANNEL_INFO:x");
+  const std::vector<uint8_t> stamped = Stamped(image.bytes, "later", RecordForm::kDelimited);
+  ASSERT_FALSE(stamped.empty());
+  EXPECT_EQ(LauncherReads(stamped), "xCHANNEL_INFO:later");
 }
 
 TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
@@ -208,6 +214,36 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
     EXPECT_EQ(writes[2].offset, 0x12Cu);
     EXPECT_EQ(writes[3].offset, 0xD8u);
   }
+}
+
+// A base is the signed image with a zero slot after its signature; filling
+// the slot is one write of the slot, in place or in a copy.
+TEST(StampTest, ReservingAndFillingABase) {
+  StampEdit edit;
+  std::string error;
+  const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
+  ASSERT_TRUE(PlanStamp(image, image.size(), installer::ByteSpan(image).subspan(0x200),
+                        std::string(installer::kAttributionSlotSize, '\0'), edit, error));
+  std::vector<uint8_t> reserved(edit.stamped_size());
+  ASSERT_TRUE(edit.ReadStamped(0, reserved, ReadFrom(image)));
+  EXPECT_EQ(reserved, test_support::ReservedSyntheticImage().bytes);
+  EXPECT_EQ(LauncherReads(reserved), "");
+
+  installer::AttributionSlot slot;
+  ASSERT_TRUE(installer::FindAttributionSlot(reserved.size(), ReadFrom(reserved), slot, error));
+  ASSERT_TRUE(PlanSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
+  const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].offset, reserved.size() - installer::kAttributionSlotSize);
+  EXPECT_EQ(writes[0].bytes.size(), installer::kAttributionSlotSize);
+  std::vector<uint8_t> stamped(edit.stamped_size());
+  ASSERT_TRUE(edit.ReadStamped(0, stamped, ReadFrom(reserved)));
+  EXPECT_TRUE(std::equal(reserved.begin(), reserved.begin() + 0x210, stamped.begin()));
+  EXPECT_EQ(stamped.size(), reserved.size());
+  EXPECT_EQ(LauncherReads(stamped), "src=base");
+  // A delimited record of the longest values does not fit.
+  EXPECT_TRUE(PlanSlotFill(slot, std::string(4086, 'a'), RecordForm::kDelimited, edit, error));
+  EXPECT_FALSE(PlanSlotFill(slot, std::string(4087, 'a'), RecordForm::kDelimited, edit, error));
 }
 
 TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {

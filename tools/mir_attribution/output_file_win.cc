@@ -1,0 +1,84 @@
+#include <windows.h>
+
+#include <random>
+
+#include "base/win/scoped_handle.h"
+#include "tools/mir_attribution/output_file.h"
+
+namespace mir_attribution {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Failed(const char* what, std::string& error) {
+  error = std::string(what) + " (" + std::to_string(::GetLastError()) + ")";
+  return false;
+}
+
+bool WriteAt(HANDLE file, uint64_t offset, const uint8_t* bytes, uint64_t count) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return false;
+  while (count > 0) {
+    DWORD written = 0;
+    const auto ask = static_cast<DWORD>(std::min<uint64_t>(count, 1 << 20));
+    if (!::WriteFile(file, bytes, ask, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    count -= written;
+  }
+  return true;
+}
+
+bool CopyPrefix(HANDLE source, HANDLE file, uint64_t count) {
+  std::vector<uint8_t> buffer(1 << 20);
+  for (uint64_t offset = 0; offset < count;) {
+    DWORD got = 0;
+    const auto ask = static_cast<DWORD>(std::min<uint64_t>(buffer.size(), count - offset));
+    if (!::ReadFile(source, buffer.data(), ask, &got, nullptr) || got == 0 ||
+        !WriteAt(file, offset, buffer.data(), got)) {
+      return false;
+    }
+    offset += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
+                   const std::vector<StampEdit::Write>& writes, uint64_t size, std::string& error) {
+  base::ScopedHandle source(::CreateFileW(in.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!source.IsValid()) return Failed("cannot read", error);
+  // A temporary name beside OUT, created only if nothing has it.
+  std::random_device random;
+  fs::path temporary;
+  base::ScopedHandle file;
+  for (int attempt = 0; attempt < 100 && !file.IsValid(); ++attempt) {
+    temporary = out;
+    temporary += L".stamping-" + std::to_wstring(random());
+    file.Reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (!file.IsValid()) return Failed("cannot be created", error);
+  bool written = CopyPrefix(source.Get(), file.Get(), copied);
+  for (const StampEdit::Write& write : writes) {
+    written = written && WriteAt(file.Get(), write.offset, write.bytes.data(), write.bytes.size());
+  }
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  written = written && ::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN) &&
+            ::SetEndOfFile(file.Get()) && ::FlushFileBuffers(file.Get()) &&
+            ::CloseHandle(file.Release());
+  if (!written || !::MoveFileExW(temporary.c_str(), out.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    Failed(written ? "cannot be renamed into place" : "cannot be written", error);
+    file.Close();
+    ::DeleteFileW(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace mir_attribution
