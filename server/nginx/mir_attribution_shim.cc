@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,7 @@ void CopyMessage(std::string_view text, char* out, size_t size) {
 
 extern "C" {
 
-mir_link_keys* mir_link_keys_create(void) noexcept { return new mir_link_keys; }
+mir_link_keys* mir_link_keys_create(void) noexcept { return new (std::nothrow) mir_link_keys; }
 
 void mir_link_keys_destroy(mir_link_keys* keys) noexcept { delete keys; }
 

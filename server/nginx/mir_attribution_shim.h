@@ -1,7 +1,9 @@
 /* The C interface through which the nginx module uses the project's C++:
  * link keys, the attribution slot of a reserved base, and the plan of one
- * download. Every function is noexcept on the C++ side; messages are
- * NUL-terminated, cut to the buffer given, and never hold key bytes. */
+ * download. Every function is noexcept on the C++ side: no exception
+ * crosses into nginx (memory running out inside one ends that worker, and
+ * nginx's master starts another). Messages are NUL-terminated, cut to the
+ * buffer given, and never hold key bytes. */
 #ifndef SERVER_NGINX_MIR_ATTRIBUTION_SHIM_H_
 #define SERVER_NGINX_MIR_ATTRIBUTION_SHIM_H_
 

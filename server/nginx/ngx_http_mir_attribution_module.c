@@ -97,6 +97,9 @@ static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf) {
   }
 
   mmcf->keys = mir_link_keys_create();
+  if (mmcf->keys == NULL) {
+    return NULL;
+  }
   cleanup->handler = ngx_http_mir_attribution_destroy_keys;
   cleanup->data = mmcf->keys;
 
