@@ -3,10 +3,12 @@
 # 127.0.0.1 and a free port: bodies against mir_attribution's own stamp,
 # ranges, token faults and configuration faults. The test starts nginx in the
 # foreground and stops it on every way out.
-#   nginx_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe WORK_DIR
+#   nginx_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe VECTORS_DIR WORK_DIR
 # SMALL.exe: a do-nothing PE (x86_64-w64-mingw32-gcc -Os -nostdlib -e start -s).
+# VECTORS_DIR: the tool's published base.exe and vectors.txt (SHA-256, value).
 set -euo pipefail
-tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") work=$(realpath -m "$4")
+tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") vectors=$(realpath "$4")
+work=$(realpath -m "$5")
 source "$(dirname "$(realpath "$0")")/nginx_run.sh"
 rm -rf "$work"
 mkdir -p "$work"
@@ -34,7 +36,8 @@ chmod 600 ./*.key
 chmod 644 open.key
 
 write_config() {  # file, port, key directives, [base]
-  nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }" "$3"
+  nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }
+    location /vectors/ { mir_attribution $vectors/base.exe; }" "$3"
 }
 serving_config() {
   write_config nginx.conf "$1" "mir_attribution_key k1 $work/k1.key; mir_attribution_key k2 $work/k2.key;"
@@ -60,6 +63,12 @@ for value in ascii multibyte longest; do
   [ "$etag" = "\"$(printf %x "$(stat -c %Y "$base")")-$(printf %x "$size")-$(sha256sum <$value.value | cut -c1-16)\"" ] ||
     fail "$value: ETag $etag"
 done
+
+# The published vectors: each value's download has the SHA-256 given.
+while read -r sha256 value; do
+  got=$(curl -sf "$(link --value="$value" --file-name=base.exe | sed 's|/download/|/vectors/|')" | sha256sum)
+  [ "${got%% *}" = "$sha256" ] || fail "vector $value: $got"
+done <"$vectors/vectors.txt"
 
 # Ranges of one stamped download, against the expected file.
 url=$(link --value-file=multibyte.value)
