@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The main job: builds the launcher with the sample payloads and runs it under
 # Wine, first as a user would (interactive first install), then silently,
-# showing each run's log and where the payload ran. Idempotent. Fails unless
-# every run reached its last log line and its payload reported.
+# showing each run's log and where the payload ran; then an attributed
+# download: the launcher signed and reserved, served by nginx with the
+# attribution module through a signed link, downloaded with curl, verified,
+# run under Wine, and the value it stored in HKCU shown. Idempotent. Fails
+# unless every run reached its last log line and its payload reported, and
+# the downloaded launcher stored the link's value.
 source "$(dirname "$0")/common.sh"
 cd "$top"
 "$top/scripts/setup.sh"
@@ -44,6 +48,55 @@ run() {
 
 run "interactive first install"
 run "silent install" --silent
+
+echo
+echo "=== an attributed download: one signed base, a value per link, served by nginx"
+download="$top/build/demo-download"
+rm -rf "$download"
+mkdir -p "$download/downloaded"
+{ cmake --preset native && cmake --build --preset native --target mir_attribution \
+    ngx_http_mir_attribution_module; } >>"$top/build/demo-build.log" 2>&1 ||
+  { tail -40 "$top/build/demo-build.log"; echo "demo.sh: the native build failed" >&2; exit 1; }
+tool="$top/build/native/bin/mir_attribution"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$download/cert.key" -out "$download/cert.pem" \
+  -days 2 -subj "/CN=Mirelo Demo Signing" >/dev/null 2>&1
+osslsigncode sign -certs "$download/cert.pem" -key "$download/cert.key" -n "Mirelo Browser Setup" \
+  -in "$launcher" -out "$download/signed.exe" >/dev/null
+echo "signed the launcher with a throw-away certificate: $download/signed.exe"
+base="$download/mirelo_browser_setup.exe"
+"$tool" reserve "$download/signed.exe" "$base" >/dev/null
+echo "reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
+(umask 077 && head -c 32 /dev/urandom >"$download/demo.key")
+source "$top/server/nginx/nginx_run.sh"
+demo_config() {
+  nginx_config "$download/nginx.conf" "$1" "$download" \
+    "$top/build/native/nginx/ngx_http_mir_attribution_module.so" \
+    "location /download/ { mir_attribution $base; }" "mir_attribution_key demo $download/demo.key;"
+}
+trap nginx_stop EXIT
+nginx_start "$download" demo_config /download/mirelo_browser_setup.exe ||
+  { echo "demo.sh: nginx did not start" >&2; exit 1; }
+echo "nginx (Debian's, with the module) serves it on 127.0.0.1:$nginx_port"
+value="src=demo-campaign&utm_medium=email"
+link=$("$tool" link --key-file="$download/demo.key" --key-id=demo --expires=$(($(date +%s) + 3600)) \
+  --value="$value" "http://127.0.0.1:$nginx_port/download" | tail -1)
+echo "signed link for $value: $link"
+downloaded="$download/downloaded/mirelo_browser_setup.exe"
+curl -sf -o "$downloaded" "$link"
+nginx_stop
+echo "downloaded with curl: $downloaded ($(stat -c %s "$downloaded") bytes, the base's size)"
+osslsigncode verify -CAfile "$download/cert.pem" "$downloaded" >"$download/verify.log" 2>&1 ||
+  { cat "$download/verify.log"; echo "demo.sh: the download's signature does not verify" >&2; exit 1; }
+echo "osslsigncode verify: $(tail -1 "$download/verify.log")"
+"$build/wine-run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
+status=0
+"$build/wine-run" "$downloaded" --silent || status=$?
+echo "ran the downloaded launcher under Wine (--silent): exit code $status"
+stored=$("$build/wine-run" reg query 'HKCU\Software\Mirelo Browser\InstallAttribution' /v CHANNEL_INFO |
+  tr -d '\r' | sed -n 's/.*CHANNEL_INFO *REG_SZ *//p')
+echo "HKCU\Software\Mirelo Browser\InstallAttribution CHANNEL_INFO = $stored"
+"$build/wine-run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
+[ "$stored" = "$value" ] || { echo "demo.sh: the launcher stored '$stored', not '$value'" >&2; exit 1; }
 "$build/wine-run" --stop
 echo
-echo "demo passed: both runs completed and their payloads reported"
+echo "demo passed: both runs completed and their payloads reported; the downloaded launcher stored its link's value"

@@ -9,8 +9,12 @@ say() { echo "setup: $*" >&2; }
 
 # wine brings the wine, wineserver and wineboot commands; wine64 the 64-bit
 # loader. libclang-rt-14-dev holds the sanitizer and libFuzzer runtimes.
+# nginx-dev is nginx's source tree for building the download module; its
+# configure, run with Debian's own flags, needs the PCRE2, zlib and OpenSSL
+# headers, and the module's link finds Abseil through pkg-config.
 packages=(g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev cmake ninja-build
-          libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time)
+          libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
+          nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,9 +30,12 @@ fi
 # package can be installed and still lack a command or a runtime file.
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
-               x86_64-w64-mingw32-objdump clang clang++ osslsigncode openssl cmake ninja; do
+               x86_64-w64-mingw32-objdump clang clang++ osslsigncode openssl cmake ninja \
+               pkg-config curl wrk; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done
+[ -x /usr/sbin/nginx ] || absent+=("/usr/sbin/nginx")
+[ -f /usr/share/nginx/src/conf_flags ] || absent+=("/usr/share/nginx/src/conf_flags (nginx-dev)")
 clang_runtime=$(clang -print-resource-dir 2>/dev/null)/lib/linux
 for library in asan asan_cxx ubsan_standalone ubsan_standalone_cxx fuzzer fuzzer_no_main; do
   [ -f "$clang_runtime/libclang_rt.$library-x86_64.a" ] || absent+=("libclang_rt.$library-x86_64.a")

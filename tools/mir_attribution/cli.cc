@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <string_view>
@@ -12,6 +13,8 @@
 #include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/channel_info.h"
+#include "server/link_key_file.h"
+#include "server/link_token.h"
 #include "tools/mir_attribution/output_file.h"
 #include "tools/mir_attribution/stamp.h"
 
@@ -26,6 +29,8 @@ constexpr char kUsage[] =
     "       mir_attribution reserve IN BASE\n"
     "       mir_attribution plan [--value=TEXT | --value-file=FILE] BASE\n"
     "       mir_attribution read [--verbose] FILE\n"
+    "       mir_attribution link --key-file=FILE --key-id=ID --expires=UNIX_TIME\n"
+    "                            (--value=TEXT | --value-file=FILE) [--file-name=NAME] URL_PREFIX\n"
     "       mir_attribution --help | COMMAND --help\n";
 constexpr char kStampHelp[] =
     "mir_attribution stamp (--value=TEXT | --value-file=FILE) [--form=trailer|delimited]\n"
@@ -82,12 +87,33 @@ constexpr char kReadHelp[] =
     "\n"
     "  Exit status: 0 found, 1 not found or unreadable, 2 a usage error.\n";
 
+constexpr char kLinkHelp[] =
+    "mir_attribution link --key-file=FILE --key-id=ID --expires=UNIX_TIME\n"
+    "                     (--value=TEXT | --value-file=FILE) [--file-name=NAME] URL_PREFIX\n"
+    "  Prints a signed download link, URL_PREFIX/<token>/NAME, as its last line. A\n"
+    "  server that holds the key under ID sends the release's base stamped with the\n"
+    "  value through it until UNIX_TIME.\n"
+    "\n"
+    "  --key-file=FILE    the key: the file's bytes, 32 to 4096 of them, not readable\n"
+    "                     by every user\n"
+    "  --key-id=ID        the key's id, 1 to 32 of A-Z a-z 0-9 - _\n"
+    "  --expires=TIME     when the link stops working, in seconds since 1970 (UTC)\n"
+    "  --value=TEXT       the value, as for stamp\n"
+    "  --value-file=FILE  the value: the bytes of FILE exactly\n"
+    "  --file-name=NAME   the release's file name (default mirelo_browser_setup.exe);\n"
+    "                     the link is valid for that name only\n"
+    "\n"
+    "  A value the launcher would not store is refused. Exit status: 0 printed,\n"
+    "  1 refused, 2 a usage error.\n";
+
 struct Options {
   std::string command;
   std::vector<fs::path> files;
   std::optional<Argument> value;
   std::optional<fs::path> value_file;
   std::string form;
+  std::optional<Argument> key_file;
+  std::optional<std::string> key_id, expires, file_name;
   bool in_place = false;
   bool fix_checksum = false;
   bool verbose = false;
@@ -127,7 +153,9 @@ Options ParseOptions(const std::vector<Argument>& arguments) {
                    fs::path(argument.path.native().substr(prefix.size())), argument.bytes_exact};
       name = name.substr(0, equals);
     }
-    const bool takes_value = name == "value" || name == "value-file" || name == "form";
+    const bool takes_value = name == "value" || name == "value-file" || name == "form" ||
+                             name == "key-file" || name == "key-id" || name == "expires" ||
+                             name == "file-name";
     if (takes_value && !value && i + 1 < arguments.size()) value = arguments[++i];
     if (takes_value && !value) {
       options.unknown = std::string(text) + " (without its value)";
@@ -137,6 +165,14 @@ Options ParseOptions(const std::vector<Argument>& arguments) {
       options.value_file = value->path;
     } else if (name == "form") {
       options.form = value->bytes;
+    } else if (name == "key-file") {
+      options.key_file = value;
+    } else if (name == "key-id") {
+      options.key_id = value->bytes;
+    } else if (name == "expires") {
+      options.expires = value->bytes;
+    } else if (name == "file-name") {
+      options.file_name = value->bytes;
     } else if (name == "in-place") {
       options.in_place = true;
     } else if (name == "fix-checksum") {
@@ -511,6 +547,56 @@ int Read(const Options& options) {
   return 0;
 }
 
+int Link(const Options& options) {
+  const bool one_value = options.value.has_value() != options.value_file.has_value();
+  if (!one_value || !options.key_file || !options.key_id || !options.expires ||
+      options.files.size() != 1) {
+    std::fputs(kLinkHelp, stderr);
+    return 2;
+  }
+  uint64_t expires = 0;
+  const std::string& text = *options.expires;
+  if (text.empty() || text.size() > server::kMaxExpiresDigits ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    std::fprintf(stderr, "mir_attribution: --expires takes seconds since 1970 in decimal\n");
+    return 2;
+  }
+  expires = std::stoull(text);
+  if (!server::IsValidKeyId(*options.key_id)) {
+    std::fprintf(stderr, "mir_attribution: a key id is 1 to 32 of A-Z a-z 0-9 - _\n");
+    return 2;
+  }
+  const std::string file_name = options.file_name.value_or("mirelo_browser_setup.exe");
+  if (file_name.empty() || file_name.find('/') != std::string::npos) {
+    std::fprintf(stderr, "mir_attribution: --file-name takes a file name without '/'\n");
+    return 2;
+  }
+  const auto refuse = [](const std::string& reason) {
+    std::fprintf(stderr, "mir_attribution: link: %s\n", reason.c_str());
+    return 1;
+  };
+  std::string value, error;
+  std::vector<uint8_t> key;
+  if (!ValueBytes(options, value, error)) return refuse(error);
+  // The one rule the launcher and every server apply: the slot is filled as a
+  // server would fill it, and the link is refused when that fails.
+  std::vector<uint8_t> slot(installer::kAttributionSlotSize);
+  if (!installer::FillAttributionSlot(value, installer::RecordForm::kTrailer, slot, error)) {
+    return refuse("the launcher would refuse the value: " + error);
+  }
+  if (!server::ReadLinkKeyFile(options.key_file->path.string(), key, error)) {
+    return refuse("key file " + options.key_file->path.string() + " " + error);
+  }
+  if (expires <= static_cast<uint64_t>(std::time(nullptr))) {
+    std::fprintf(stderr, "mir_attribution: warning: the link has expired already\n");
+  }
+  std::string prefix = options.files[0].string();
+  while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
+  const std::string token = server::MakeLinkToken(*options.key_id, key, file_name, value, expires);
+  std::printf("%s/%s/%s\n", prefix.c_str(), token.c_str(), file_name.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int RunAttributionTool(const std::vector<Argument>& arguments) {
@@ -526,6 +612,10 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
   if (options.command == "stamp") {
     if (options.help) return std::fputs(kStampHelp, stdout), 0;
     return Stamp(options);
+  }
+  if (options.command == "link") {
+    if (options.help) return std::fputs(kLinkHelp, stdout), 0;
+    return Link(options);
   }
   if (options.command == "read") {
     if (options.help) return std::fputs(kReadHelp, stdout), 0;

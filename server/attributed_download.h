@@ -1,0 +1,34 @@
+// What a server sends for one request of a reserved base: the stamped copy
+// when the link's token is good and its value one the launcher stores, and
+// otherwise the base unchanged (an unattributed download, never a failed
+// one) with the reason. The stamped copy is the base's bytes up to the
+// attribution slot followed by the filled slot, so only the slot's bytes are
+// made here; the rest is sent straight from the file.
+#ifndef SERVER_ATTRIBUTED_DOWNLOAD_H_
+#define SERVER_ATTRIBUTED_DOWNLOAD_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mir_installer_win/installer/attribution_slot.h"
+#include "server/link_token.h"
+
+namespace server {
+
+struct DownloadPlan {
+  bool stamped = false;
+  std::string etag;    // DownloadEtag of what is sent
+  std::string reason;  // why the base is sent unchanged; empty when stamped
+};
+
+// `token` is the link's token (empty when the URL has none); `mtime` and
+// `slot` describe the base. When stamped, `slot_bytes` (slot.size bytes)
+// holds the filled slot.
+DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
+                          int64_t now, int64_t mtime, const installer::AttributionSlot& slot,
+                          installer::MutableByteSpan slot_bytes);
+
+}  // namespace server
+
+#endif  // SERVER_ATTRIBUTED_DOWNLOAD_H_
