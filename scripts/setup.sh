@@ -8,8 +8,9 @@ cache="$top/.deps"
 say() { echo "setup: $*" >&2; }
 
 # wine brings the wine, wineserver and wineboot commands; wine64 the 64-bit
-# loader. libclang-rt-14-dev holds the sanitizer and libFuzzer runtimes.
-packages=(g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev cmake ninja-build
+# loader. libclang-rt-14-dev holds the sanitizer and libFuzzer runtimes; lld
+# links the launcher.
+packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time)
 missing=()
 for p in "${packages[@]}"; do
@@ -26,7 +27,7 @@ fi
 # package can be installed and still lack a command or a runtime file.
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
-               x86_64-w64-mingw32-objdump clang clang++ osslsigncode openssl cmake ninja; do
+               x86_64-w64-mingw32-objdump clang clang++ ld.lld osslsigncode openssl cmake ninja; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done
 clang_runtime=$(clang -print-resource-dir 2>/dev/null)/lib/linux
