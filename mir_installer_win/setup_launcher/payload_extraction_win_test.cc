@@ -189,21 +189,26 @@ TEST_F(PayloadExtractionTest, WorkDirectoryHasAnAccessListOfItsOwn) {
 // Calls CreateWorkDirectory at a tick count whose name,
 // "MirSetup_<this process>_<tick>", `take` has taken already: names are
 // taken for a window of tick counts a little ahead, and the call is made
-// inside it (again, with a longer window, if the machine was too slow).
+// inside it (again, further ahead, if the machine was too slow).
 // `logged`: the lines the call that landed inside wrote.
 base::PathValue CreateWorkDirectoryWithItsNameTaken(const std::filesystem::path& temp,
                                                     void (*take)(const std::filesystem::path&),
                                                     base::ScopedHandle& hold, DWORD& error,
                                                     const ScopedLogCapture& capture,
                                                     size_t& logged) {
+  constexpr DWORD kWindow = 400;
   DWORD lead = 500;
-  DWORD window = 400;
   const std::string prefix = "MirSetup_" + std::to_string(GetCurrentProcessId()) + "_";
-  // A machine too slow for a window gets one twice as long (and as far ahead).
-  for (int attempt = 0; attempt < 6; ++attempt, lead *= 2, window *= 2) {
-    const DWORD start = GetTickCount() + lead;
-    for (DWORD tick = start; tick < start + window; ++tick) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD taking = GetTickCount();
+    const DWORD start = taking + lead;
+    for (DWORD tick = start; tick < start + kWindow; ++tick) {
       take(temp / (prefix + std::to_string(tick)));
+    }
+    // Taking the names took longer than the lead: next time, start further ahead.
+    if (GetTickCount() >= start) {
+      lead = 2 * (GetTickCount() - taking);
+      continue;
     }
     while (GetTickCount() < start + 10) Sleep(1);
     const DWORD before = GetTickCount();
@@ -211,7 +216,7 @@ base::PathValue CreateWorkDirectoryWithItsNameTaken(const std::filesystem::path&
     const base::PathValue work = CreateWorkDirectory(hold);
     error = GetLastError();
     logged = capture.lines().size() - lines_before;
-    if (before >= start && GetTickCount() < start + window) return work;
+    if (before >= start && GetTickCount() < start + kWindow) return work;
     hold.Close();
     if (!work.empty()) RemoveDirectoryW(work.Text().c_str());
   }
