@@ -10,6 +10,26 @@ set(MIR_SETUP_GUIDE_PAYLOAD "" CACHE FILEPATH
 set(MIR_INSTALLER_PAYLOAD "" CACHE FILEPATH
     "Real installer embedded as resource 202 (default: the sample payload)")
 
+# The launcher's version resource: the version is set for each release
+# (-DMIR_VERSION=...), the names are the product's.
+set(MIR_VERSION "1.0.0.0" CACHE STRING "Launcher version, four numbers: major.minor.build.patch")
+if(NOT MIR_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  message(FATAL_ERROR "MIR_VERSION must be four numbers separated by dots, not '${MIR_VERSION}'")
+endif()
+foreach(part ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+  if(part GREATER 65535)
+    message(FATAL_ERROR "MIR_VERSION: each number must be at most 65535, not ${part}")
+  endif()
+endforeach()
+set(MIR_RC_VERSION_COMMAS "${CMAKE_MATCH_1},${CMAKE_MATCH_2},${CMAKE_MATCH_3},${CMAKE_MATCH_4}")
+set(MIR_PRODUCT_NAME "Mirelo Browser")
+set(MIR_COMPANY_NAME "Mirelo")
+set(MIR_FILE_DESCRIPTION "Mirelo Browser Setup")
+set(MIR_COPYRIGHT "Copyright 2026 Mirelo. All rights reserved.")
+
+# lld, through clang's MinGW driver, links the launcher (see link_with_lld.sh).
+find_program(MIR_CLANGXX clang++ REQUIRED)
+
 # mir_launcher(target OUTPUT_NAME name GUIDE file INSTALLER file): the
 # launcher with these two files as its payloads.
 function(mir_launcher target)
@@ -18,22 +38,21 @@ function(mir_launcher target)
   set(MIR_RC_ICON ${PROJECT_SOURCE_DIR}/mir_installer_win/setup_launcher/mirelo.ico)
   set(MIR_RC_GUIDE ${ARG_GUIDE})
   set(MIR_RC_INSTALLER ${ARG_INSTALLER})
+  set(MIR_RC_MANIFEST ${PROJECT_SOURCE_DIR}/cmake/launcher.manifest)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/launcher.rc.in ${rc} @ONLY)
   set_source_files_properties(${rc} PROPERTIES
-    OBJECT_DEPENDS "${ARG_GUIDE};${ARG_INSTALLER};${MIR_RC_ICON}")
+    OBJECT_DEPENDS "${ARG_GUIDE};${ARG_INSTALLER};${MIR_RC_ICON};${MIR_RC_MANIFEST}")
   mir_program(${target} GUI SOURCES ${rc} DEPS mir_setup_launcher_main)
   target_sources(${target} PRIVATE $<TARGET_OBJECTS:mir_setup_launcher_main>)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
-  # File offsets equal to section offsets, so the loader maps the image (and
-  # its 233 MB of payload) straight from the file instead of reading it all.
-  target_link_options(${target} PRIVATE -Wl,--file-alignment=4096,--section-alignment=4096)
-  # The linker leaves the load-configuration entry empty; point it at the
-  # launcher's own (DependentLoadFlags).
-  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-  target_link_options(${target} PRIVATE -Wl,-Map=${map})
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/set_load_config_directory.sh $<TARGET_FILE:${target}> ${map}
-    VERBATIM)
+  # File offsets equal to section offsets (sections are page-aligned by
+  # default), so the loader maps the image (and its 233 MB of payload)
+  # straight from the file instead of reading it all.
+  target_link_options(${target} PRIVATE -Wl,--file-alignment=4096)
+  # lld fills the load-configuration entry from the launcher's own structure
+  # (DependentLoadFlags); GNU ld would leave it empty.
+  set_target_properties(${target} PROPERTIES
+    CXX_LINKER_LAUNCHER "sh;${PROJECT_SOURCE_DIR}/cmake/link_with_lld.sh;${MIR_CLANGXX}")
   if(ARG_GUIDE STREQUAL MIR_SAMPLE_PAYLOAD OR ARG_INSTALLER STREQUAL MIR_SAMPLE_PAYLOAD)
     add_dependencies(${target} payload_probe)
   endif()

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 #include "e2e/launcher_fixture.h"
@@ -53,6 +54,17 @@ TEST_F(LauncherTest, DllsBesideTheLauncherAreNeverLoaded) {
   for (const wchar_t* name : kPlantedNames) {
     std::filesystem::copy_file(SiblingProgram(L"planted.dll"), downloads / name);
   }
+  // A manifest beside a program without one of its own makes Windows load
+  // the DLLs it lists as the application's files from the program's folder.
+  std::string files;
+  for (const char* name : {"shcore.dll", "shell32.dll", "uxtheme.dll", "windows.storage.dll",
+                           "api-ms-win-downlevel-shell32-l1-1-0.dll"}) {
+    files += std::string("<file name=\"") + name + "\"/>";
+  }
+  WriteBytes(downloads / "mir_setup_launcher.exe.manifest",
+             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+             "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" +
+                 files + "</assembly>");
   const std::wstring too_long = L"C:\\" + std::wstring(329, L'x');
   const struct {
     const char* name;
@@ -72,32 +84,6 @@ TEST_F(LauncherTest, DllsBesideTheLauncherAreNeverLoaded) {
     EXPECT_EQ(result.exit_code, run.exit_code);
     EXPECT_EQ(result.boxes.size(), run.boxes);
     EXPECT_THAT(LoadedMarkers(downloads), ::testing::IsEmpty());
-  }
-}
-
-// The load configuration tells Windows to take the DLLs that system DLLs
-// load on the launcher's behalf from System32 as well.
-TEST(LauncherFileTest, AsksForDependentDllsFromSystem32) {
-  for (const wchar_t* name : {L"mir_setup_launcher.exe", L"e2e_launcher.exe"}) {
-    SCOPED_TRACE(strings::WideToUtf8(name));
-    const HMODULE mapped =
-        LoadLibraryExW(SiblingProgram(name).c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(mapped, nullptr) << GetLastError();
-    // The handle of a module mapped as a resource has its low bits set.
-    const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<uintptr_t>(mapped) & ~3);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY entry =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-    ASSERT_GE(entry.Size, 0x50u);
-    constexpr size_t kDependentLoadFlags = 0x4E;
-    WORD flags = 0;
-    memcpy(&flags, base + entry.VirtualAddress + kDependentLoadFlags, sizeof(flags));
-    EXPECT_EQ(flags, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    DWORD size = 0;
-    memcpy(&size, base + entry.VirtualAddress, sizeof(size));
-    EXPECT_EQ(size, entry.Size);
-    FreeLibrary(mapped);
   }
 }
 
@@ -203,6 +189,115 @@ TEST_F(LauncherTest, FailedWaitIsAFailureAndKeepsTheWorkDirectory) {
   ASSERT_FALSE(run.work_directory.empty());
   EXPECT_TRUE(std::filesystem::exists(run.work_directory));
   Sleep(3500);  // let the child end before the directory is removed
+}
+
+// What another process of the same user may have prepared, or does while the
+// guide runs, and what the launcher must not let it achieve. Each row is one
+// run of the launcher.
+TEST_F(LauncherTest, HostileSurroundingsGainNothing) {
+  const std::string probe = ReadBytes(SiblingProgram(L"payload_probe.exe"));
+  const std::filesystem::path impostor = root_.path() / "impostor.exe";
+  WriteBytes(impostor, probe + "an impostor's own bytes");
+  const std::filesystem::path victim = root_.path() / "victim.txt";
+  const std::wstring pipe_name = L"\\\\.\\pipe\\mir_e2e_" + std::to_wstring(GetCurrentProcessId());
+  base::ScopedHandle pipe;
+  BOOL replaced = TRUE;
+  bool opened_for_writing = true;
+
+  const std::string refused = LauncherLine(
+      258,
+      "[InstallAttribution] Attribution source refused, not a file on a local drive: ", "WARNING");
+  const struct {
+    const char* name;
+    std::wstring arguments;
+    EnvironmentOverrides environment;
+    std::function<void()> prepare;
+    std::function<void(const std::wstring& installer)> while_guide_runs;  // none: not waited for
+    std::function<void(const LauncherRun&)> check;
+  } rows[] = {
+      {"the installer is replaced while the guide runs, which starts it",
+       L"",
+       {{L"MIR_PROBE_SLEEP_MS", L"1000"}, {L"MIR_PROBE_RUN", L"mir_installer_win_temp.exe"}},
+       [] {},
+       [&](const std::wstring& installer) {
+         const std::filesystem::path attempt = root_.path() / "attempt.exe";
+         CopyFileW(impostor.c_str(), attempt.c_str(), FALSE);
+         replaced = MoveFileExW(attempt.c_str(), installer.c_str(), MOVEFILE_REPLACE_EXISTING);
+         base::ScopedHandle writer(
+             CreateFileW(installer.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+         opened_for_writing = writer.IsValid();
+       },
+       [&](const LauncherRun& run) {
+         EXPECT_FALSE(replaced);
+         EXPECT_FALSE(opened_for_writing);
+         EXPECT_EQ(run.report.count("run_error") ? run.report.at("run_error") : "", "");
+         EXPECT_EQ(run.report.count("run_exit_code") ? run.report.at("run_exit_code") : "", "7");
+         EXPECT_THAT(run.log, Contains(LauncherLine(292, "Temp directory deleted successfully")));
+       }},
+      {"the log's name is a directory and a hard link waits where it falls back to",
+       L"--silent",
+       {},
+       [&] {
+         std::filesystem::remove(log_file());  // an earlier row's
+         std::filesystem::create_directory(log_file());
+         WriteBytes(victim, "not the launcher's");
+         ASSERT_TRUE(CreateHardLinkW((cwd() / "debug.log").c_str(), victim.c_str(), nullptr));
+       },
+       nullptr,
+       [&](const LauncherRun& run) {
+         EXPECT_EQ(ReadBytes(victim), "not the launcher's");
+         EXPECT_EQ(run.report.count("file_size"), 1u);  // the run went on without a log
+         std::filesystem::remove(cwd() / "debug.log");
+         std::filesystem::remove(log_file());
+       }},
+      {"the attribution source is a pipe",
+       L"--silent --mir-attribution-source=" + pipe_name,
+       {},
+       [&] {
+         pipe.Reset(CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 4096, 4096, 0, nullptr));
+         ASSERT_TRUE(pipe.IsValid()) << GetLastError();
+       },
+       nullptr,
+       [&](const LauncherRun& run) {
+         EXPECT_THAT(run.log, Contains(refused + strings::WideToUtf8(pipe_name)));
+         // Nobody ever connected: the server still listens.
+         EXPECT_FALSE(ConnectNamedPipe(pipe.Get(), nullptr));
+         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_LISTENING));
+       }},
+      {"the attribution source is on another machine",
+       L"--silent --mir-attribution-source=\\\\127.0.0.1\\share\\source.bin",
+       {},
+       [] {},
+       nullptr,
+       [&](const LauncherRun& run) {
+         EXPECT_THAT(run.log, Contains(refused + "\\\\127.0.0.1\\share\\source.bin"));
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.prepare();
+    LauncherRun run;
+    if (row.while_guide_runs) {
+      base::ScopedHandle process =
+          Start(SiblingProgram(L"e2e_launcher.exe"), row.arguments, row.environment);
+      ASSERT_TRUE(process.IsValid());
+      const std::string launched = LauncherLine(285, "Process launched with PID: ");
+      ASSERT_TRUE(WaitForLogLine(process.Get(), log_file(), launched).has_value());
+      const std::string work = LauncherLine(195, "Temp directory created: ");
+      const std::optional<std::string> line = WaitForLogLine(process.Get(), log_file(), work);
+      ASSERT_TRUE(line.has_value());
+      row.while_guide_runs(strings::Utf8ToWide(line->substr(work.size())) +
+                           L"\\mir_installer_win_temp.exe");
+      run = Collect(WaitWatchingBoxes(process.Get(), kCaption, 60000));
+    } else {
+      run = Run(row.arguments, row.environment);
+    }
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    row.check(run);
+  }
 }
 
 }  // namespace

@@ -30,7 +30,9 @@ class ScopedErrorState {
 
 LocalTime CurrentLocalTime();
 
-// A file opened for appending with read and write sharing, or an empty owner.
+// A file opened for appending with read and write sharing, or an empty owner
+// when the name is not a plain file with one link (a directory, a device, a
+// symbolic or hard link), so that the log never writes through a link.
 LogFile OpenForAppend(const std::wstring& path);
 // One write call; the result is of no interest.
 void WriteToFile(const LogFile& file, std::string_view bytes);

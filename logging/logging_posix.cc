@@ -1,6 +1,7 @@
 // The native build's stand-ins for the Windows services logging uses, so the
 // portable code that logs can be built and tested on the host.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -34,8 +35,14 @@ LocalTime CurrentLocalTime() {
 }
 
 LogFile OpenForAppend(const std::wstring& path) {
-  return LogFile(
-      open(strings::WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  LogFile file(open(strings::WideToUtf8(path).c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  struct stat info;
+  if (!file.IsValid() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_nlink != 1) {
+    return LogFile();  // only a plain file with this one name
+  }
+  return file;
 }
 
 void WriteToFile(const LogFile& file, std::string_view bytes) {

@@ -33,10 +33,23 @@ LocalTime CurrentLocalTime() {
 }
 
 LogFile OpenForAppend(const std::wstring& path) {
-  // Append-data is the only right: every write lands at the end, and other
-  // processes may read and write the file while it is open.
-  return LogFile(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Append-data is the only right to the contents: every write lands at the
+  // end, and other processes may read and write the file while it is open. A
+  // link at the name is opened as itself, never followed.
+  LogFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid()) return file;
+  // Only a plain file with this one name: never a device, a link, or a
+  // second name of a file elsewhere (a hard link planted in the folder the
+  // log falls back to, which may be System32 for an elevated caller).
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(file.Get(), &info) || info.nNumberOfLinks != 1 ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    return LogFile();
+  }
+  return file;
 }
 
 void WriteToFile(const LogFile& file, std::string_view bytes) {

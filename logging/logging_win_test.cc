@@ -84,6 +84,30 @@ TEST(LoggingWinTest, LogFileCannotBeReadThroughItsOwnHandle) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// The log is written only into a plain file with one name: never through a
+// hard link to a file elsewhere, never into a directory or a device.
+TEST(LoggingWinTest, LogFileOpensOnlyAPlainFileWithOneName) {
+  ScopedTempDir dir;
+  WriteBytes(dir.path() / "elsewhere.txt", "not a log\n");
+  WriteBytes(dir.path() / "earlier.log", "an earlier run\n");
+  ASSERT_TRUE(CreateHardLinkW(dir.Wide(L"linked.log").c_str(), dir.Wide(L"elsewhere.txt").c_str(),
+                              nullptr));
+  std::filesystem::create_directory(dir.path() / "directory.log");
+  const struct {
+    const wchar_t* name;
+    bool opened;
+  } cases[] = {
+      {L"new.log", true},        {L"earlier.log", true}, {L"linked.log", false},
+      {L"directory.log", false}, {L"NUL", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+    const std::wstring path = std::wstring(c.name) == L"NUL" ? L"NUL" : dir.Wide(c.name);
+    EXPECT_EQ(platform::OpenForAppend(path).IsValid(), c.opened);
+  }
+  EXPECT_EQ(ReadBytes(dir.path() / "elsewhere.txt"), "not a log\n");
+}
+
 TEST(LoggingWinTest, DeleteOldAppendsWhenTheOldFileIsHeldOpen) {
   ScopedTempDir dir;
   const std::wstring path = dir.Wide(L"held.log");

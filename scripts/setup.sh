@@ -8,11 +8,12 @@ cache="$top/.deps"
 say() { echo "setup: $*" >&2; }
 
 # wine brings the wine, wineserver and wineboot commands; wine64 the 64-bit
-# loader. libclang-rt-14-dev holds the sanitizer and libFuzzer runtimes.
+# loader. libclang-rt-14-dev holds the sanitizer and libFuzzer runtimes; lld
+# links the launcher.
 # nginx-dev is nginx's source tree for building the download module; its
 # configure, run with Debian's own flags, needs the PCRE2, zlib and OpenSSL
 # headers, and the module's link finds Abseil through pkg-config.
-packages=(g++-mingw-w64-x86-64-posix wine wine64 clang libclang-rt-14-dev cmake ninja-build
+packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
           nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk)
 missing=()
@@ -30,7 +31,7 @@ fi
 # package can be installed and still lack a command or a runtime file.
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
-               x86_64-w64-mingw32-objdump clang clang++ osslsigncode openssl cmake ninja \
+               x86_64-w64-mingw32-objdump clang clang++ ld.lld osslsigncode openssl cmake ninja \
                pkg-config curl wrk; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done

@@ -8,6 +8,9 @@
 //   MIR_PROBE_SLEEP_MS   how long to wait before exiting
 //   MIR_PROBE_HOLD_FILE  leave a process behind that holds this file open,
 //                        without delete sharing, for MIR_PROBE_HOLD_MS (3000)
+//   MIR_PROBE_RUN        a program in the current directory to start, as the
+//                        setup guide starts the installer, with "--exit 7";
+//                        its exit code (or the start's error) is reported
 // "--write-handle N" writes a line to the inherited handle N.
 #include <windows.h>
 
@@ -60,7 +63,31 @@ void LeaveHolderBehind(const std::wstring& path) {
 
 }  // namespace
 
+// Starts `name` from the current directory and waits for it: "run_exit_code"
+// or "run_error" for the report.
+std::wstring RunSibling(const std::wstring& name) {
+  wchar_t directory[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, directory);
+  std::wstring command = L"\"" + std::wstring(directory) + L"\\" + name + L"\" --exit 7";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &started)) {
+    return L"run_error=" + std::to_wstring(GetLastError()) + L"\n";
+  }
+  base::ScopedHandle process(started.hProcess);
+  base::ScopedHandle thread(started.hThread);
+  DWORD exit_code = 0;
+  WaitForSingleObject(process.Get(), INFINITE);
+  GetExitCodeProcess(process.Get(), &exit_code);
+  return L"run_exit_code=" + std::to_wstring(exit_code) + L"\n";
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wcscmp(argv[1], L"--exit") == 0) {
+    return static_cast<int>(ParseNumber(argv[2]));
+  }
   if (argc == 4 && std::wcscmp(argv[1], L"--hold") == 0) {
     return HoldFile(argv[2], static_cast<DWORD>(ParseNumber(argv[3])));
   }
@@ -92,6 +119,8 @@ int wmain(int argc, wchar_t** argv) {
     report += L"module_path=" + std::wstring(module_path) + L"\n";
     report += L"file_size=" + std::to_wstring(checksum.size) + L"\n";
     report += L"file_checksum=" + std::to_wstring(checksum.hash) + L"\n";
+    const std::wstring run = Env(L"MIR_PROBE_RUN");
+    if (!run.empty()) report += RunSibling(run);
     std::wstring names = Env(L"MIR_PROBE_ECHO_ENV");
     for (size_t start = 0; start < names.size();) {
       size_t end = names.find(L',', start);

@@ -52,11 +52,6 @@ bool QueryTempDirectory(PathValue& path);
 bool CreateDirectoryAndGetError(const PathValue& path, FileErrorCode* error);
 bool EnsureDirectory(const PathValue& path);
 
-// Creates `path` itself, in a parent that exists. Anything already there
-// (a directory, a file, a link) is failure with ERROR_ALREADY_EXISTS: the
-// directory made is this caller's own, nobody else's.
-bool CreateNewDirectory(const PathValue& path);
-
 // Replaces the file with `data`, written by one call. A failed or short write
 // leaves the partial file in place and an error in force: the failing call's,
 // or ERROR_WRITE_FAULT for a write that succeeded short.

@@ -97,10 +97,6 @@ bool CreateDirectoryAndGetError(const PathValue& path, FileErrorCode* error) {
 
 bool EnsureDirectory(const PathValue& path) { return CreateDirectoryAndGetError(path, nullptr); }
 
-bool CreateNewDirectory(const PathValue& path) {
-  return ::CreateDirectoryW(path.Text().c_str(), nullptr) != FALSE;
-}
-
 bool WriteFile(const PathValue& path, std::span<const char> data) {
   if (data.size() > MAXDWORD) {
     ::SetLastError(ERROR_INVALID_PARAMETER);  // one call writes at most 4 GiB - 1

@@ -34,7 +34,9 @@ class AttributionFile {
 using NativePathChar = std::filesystem::path::value_type;
 
 // `path` opened for reading, shared for reading only, or nothing with the
-// system's error code in `error`.
+// system's error code in `error`. On Windows it must be a disk file (not a
+// pipe or another device; ERROR_BAD_FILE_TYPE), and a pipe server reached
+// anyway may identify the reader but not impersonate it.
 std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path, uint32_t& error);
 
 // An AttributionFile of `size` bytes that `read_at` supplies: it fills the

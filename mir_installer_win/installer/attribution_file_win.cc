@@ -41,10 +41,18 @@ class WindowsAttributionFile : public AttributionFile {
 }  // namespace
 
 std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path, uint32_t& error) {
-  base::ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Identification only: should the name lead to a pipe after all, its
+  // server learns who is reading but cannot act as the reader.
+  base::ScopedHandle file(::CreateFileW(
+      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
   if (!file.IsValid()) {
     error = ::GetLastError();
+    return nullptr;
+  }
+  // A file on a disk, not a pipe, a console or another device.
+  if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+    error = ERROR_BAD_FILE_TYPE;
     return nullptr;
   }
   return std::make_unique<WindowsAttributionFile>(std::move(file));

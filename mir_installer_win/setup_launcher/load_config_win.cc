@@ -1,9 +1,8 @@
 // The launcher image's load configuration, for one field: DependentLoadFlags
 // = LOAD_LIBRARY_SEARCH_SYSTEM32, so that DLLs which system DLLs load on the
 // launcher's behalf come from System32 too, also before wWinMain has run and
-// called SetDefaultDllDirectories (Windows 10 1607 and later read it). GNU ld
-// does not point the PE header at this structure; the build does, after the
-// link (cmake/set_load_config_directory.sh).
+// called SetDefaultDllDirectories (Windows 10 1607 and later read it). The
+// launcher is linked with lld, which points the PE header at this structure.
 #include <windows.h>
 
 #include <cstddef>

@@ -9,6 +9,7 @@
 
 #include "absl/strings/str_format.h"
 #include "base/files/file_util.h"
+#include "base/files/private_directory_win.h"
 #include "mir_installer_win/setup_launcher/launcher_log.h"
 #include "strings/utf_string_conversions.h"
 
@@ -56,18 +57,9 @@ base::PathValue CreateWorkDirectory(base::ScopedHandle& hold) {
   const base::PathValue directory = temp.AppendComponent(
       strings::Utf8ToWide(absl::StrFormat("MirSetup_%lu_%lu", process_id, ticks)));
   // The temporary directory may be missing (GetTempPathW does not check);
-  // the work directory itself must be new.
-  if (!base::EnsureDirectory(temp) || !base::CreateNewDirectory(directory))
+  // the work directory itself must be new, and is held from its creation.
+  if (!base::EnsureDirectory(temp) || !base::CreatePrivateDirectory(directory, hold))
     return base::PathValue();
-  // Without delete sharing: nobody can rename it away and put another in its place.
-  hold.Reset(::CreateFileW(directory.Text().c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!hold.IsValid()) {
-    base::ScopedPreserveLastError keep_error;
-    ::RemoveDirectoryW(directory.Text().c_str());
-    return base::PathValue();
-  }
   LOG_AT(kLauncherLog, 195, INFO) << "Temp directory created: " << directory;
   return directory;
 }

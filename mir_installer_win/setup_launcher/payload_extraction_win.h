@@ -1,10 +1,10 @@
 // The work directory the payloads are written into, and the extraction of
 // one payload resource (type "BINARY") of the launcher's own image to a file.
 //
-// From being written until the child has been started, the work directory
-// and both payload files are held open without write or delete sharing: a
-// process that tried to swap the installer the launcher is about to start
-// (perhaps elevated) for its own program is refused.
+// From being written until the child has ended, the work directory and both
+// payload files are held open without write or delete sharing: a process
+// that tried to swap the installer the launcher or the guide is about to
+// start (perhaps elevated) for its own program is refused.
 #ifndef MIR_INSTALLER_WIN_SETUP_LAUNCHER_PAYLOAD_EXTRACTION_WIN_H_
 #define MIR_INSTALLER_WIN_SETUP_LAUNCHER_PAYLOAD_EXTRACTION_WIN_H_
 
@@ -21,8 +21,10 @@ inline constexpr wchar_t kSetupGuideFileName[] = L"MIR_SETUP_GUIDE_EXE_NAME";
 inline constexpr wchar_t kInstallerFileName[] = L"mir_installer_win_temp.exe";
 
 // "MirSetup_<process id>_<tick count>" in the user's temporary directory,
-// made by this call and held in `hold` so that nobody can rename or replace
-// it (files can still be created in it and started from it). A name that
+// made by this call with an access list of its own (the user, SYSTEM and the
+// Administrators only) and held in `hold` from the same call, so that nobody
+// can rename or replace it (files can still be created in it and started
+// from it). A name that
 // exists already, as a directory, a file or a link, is failure: such a
 // directory could hold DLLs that a payload would load from its own folder.
 // An empty path when the temporary directory is unknown or the directory

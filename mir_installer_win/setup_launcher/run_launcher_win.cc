@@ -6,6 +6,7 @@
 #include "base/win/scoped_handle.h"
 #include "command_line/process_command_line.h"
 #include "mir_installer_win/installer/install_attribution_win.h"
+#include "mir_installer_win/setup_launcher/attribution_source_win.h"
 #include "mir_installer_win/setup_launcher/error_box_win.h"
 #include "mir_installer_win/setup_launcher/installation_probe_win.h"
 #include "mir_installer_win/setup_launcher/launcher_log.h"
@@ -17,7 +18,9 @@ namespace {
 constexpr int kLauncherFailure = 1;
 
 // The work directory and the payloads, held open from their creation until
-// the child has been started, so that nobody can swap them in between.
+// the child has ended, so that nobody can swap them in between: not before
+// the child starts, and not while the guide runs and may still start the
+// installer. Reading stays shared, so the guide can start it.
 struct Holds {
   base::ScopedHandle work_directory;
   base::ScopedHandle guide;
@@ -57,7 +60,16 @@ void StoreAttribution(const command_line::CommandLine& command_line) {
   std::string data;
   if (command_line.IsSwitchPresent("mir-attribution-source")) {
     const base::PathValue source = command_line.SwitchValuePath("mir-attribution-source");
-    if (!source.empty()) data = installer::ReadAttributionFromFile(source.Text().c_str());
+    if (!source.empty()) {
+      const base::PathValue local = LocalAttributionSource(source);
+      if (!local.empty()) {
+        data = installer::ReadAttributionFromFile(local.Text().c_str());
+      } else {
+        LOG_AT(kLauncherLog, 258, WARNING)
+            << "[InstallAttribution] Attribution source refused, not a file on a local drive: "
+            << source;
+      }
+    }
   }
   if (data.empty()) data = installer::ReadAttributionFromSelf();
   if (!data.empty()) {
@@ -159,7 +171,6 @@ int RunLauncher() {
   const base::ProcessLaunchOptions options = ChildLaunchOptions(work_directory, silent);
   LOG_AT(kLauncherLog, 272, INFO) << "Launching process...";
   const base::Process child = base::LaunchProcess(child_command, options);
-  holds.Release();  // the child has its own hold on its program now
   if (!child.IsUsable()) {
     LOG_AT(kLauncherLog, 275, ERROR)
         << "Failed to launch process, GetLastError: " << ::GetLastError();
@@ -178,6 +189,7 @@ int RunLauncher() {
   LOG_AT(kLauncherLog, 288, INFO) << "Process completed with exit code: " << result;
 
   LOG_AT(kLauncherLog, 290, INFO) << "Cleaning up temp directory...";
+  holds.Release();
   if (DeleteWorkDirectoryAfterChild(work_directory)) {
     LOG_AT(kLauncherLog, 292, INFO) << "Temp directory deleted successfully";
   } else {
