@@ -5,32 +5,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/posix/scoped_descriptor.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
 
 namespace server {
-namespace {
-
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 bool ReadLinkKeyFile(const std::string& path, std::vector<uint8_t>& key, std::string& error) {
-  const ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const base::ScopedDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat status {};
-  if (fd.get() < 0 || fstat(fd.get(), &status) != 0) {
+  if (fd.Get() < 0 || fstat(fd.Get(), &status) != 0) {
     error = "cannot be read (" + std::string(std::strerror(errno)) + ")";
     return false;
   }
@@ -49,7 +33,7 @@ bool ReadLinkKeyFile(const std::string& path, std::vector<uint8_t>& key, std::st
   }
   key.assign(static_cast<size_t>(status.st_size), 0);
   for (size_t done = 0; done < key.size();) {
-    const ssize_t got = read(fd.get(), key.data() + done, key.size() - done);
+    const ssize_t got = read(fd.Get(), key.data() + done, key.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       error = "cannot be read whole";

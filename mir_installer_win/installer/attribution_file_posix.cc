@@ -5,19 +5,13 @@
 
 #include <cerrno>
 
-#include "base/unique_handle.h"
+#include "base/posix/scoped_descriptor.h"
 #include "mir_installer_win/installer/attribution_file.h"
 
 namespace installer {
 namespace {
 
-struct DescriptorTraits {
-  using Handle = int;
-  static Handle Empty() { return -1; }
-  static bool IsHeld(Handle descriptor) { return descriptor >= 0; }
-  static void Close(Handle descriptor) { close(descriptor); }
-};
-using ScopedDescriptor = base::UniqueHandle<DescriptorTraits>;
+using base::ScopedDescriptor;
 
 class PosixAttributionFile : public AttributionFile {
  public:

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "base/unique_handle.h"
+#include "base/posix/scoped_descriptor.h"
 #include "tools/mir_attribution/output_file.h"
 
 namespace mir_attribution {
@@ -14,13 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct DescriptorTraits {
-  using Handle = int;
-  static Handle Empty() { return -1; }
-  static bool IsHeld(Handle descriptor) { return descriptor >= 0; }
-  static void Close(Handle descriptor) { close(descriptor); }
-};
-using ScopedDescriptor = base::UniqueHandle<DescriptorTraits>;
+using base::ScopedDescriptor;
 
 bool Failed(const char* what, std::string& error) {
   error = std::string(what) + " (" + std::strerror(errno) + ")";
