@@ -3,7 +3,11 @@
 # in both forms, and check that the signature still verifies, that the tool
 # reads the value back, and that the launcher run under Wine stores it.
 #   round_trip_test.sh WINE_RUN LAUNCHER.exe MIR_ATTRIBUTION.exe WORK_DIR
-set -euo pipefail
+set -Eeuo pipefail
+# Every failure names itself: a step whose output is kept quiet, or a program
+# Wine fails to start (silent under WINEDEBUG=-all), must not end the test
+# without a word.
+trap 'echo "FAILED: line $LINENO: $BASH_COMMAND (status $?)"' ERR
 wine_run=$(realpath "$1") launcher=$(realpath "$2") tool=$(realpath "$3") work=$(realpath -m "$4")
 for program in openssl osslsigncode; do
   if ! command -v "$program" >/dev/null; then
@@ -20,11 +24,12 @@ fail() { echo "FAILED: $*"; exit 1; }
 verify() { osslsigncode verify -CAfile cert.pem "$1" >verify.log 2>&1 || { cat verify.log; fail "$1 no longer verifies"; }; }
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
+  -subj "/CN=Mirelo Test Signing" >openssl.log 2>&1 || { cat openssl.log; fail "openssl req"; }
 osslsigncode sign -certs cert.pem -key key.pem -n "Mirelo Browser Setup" -in "$launcher" \
-  -out signed.exe >/dev/null
+  -out signed.exe >sign.log 2>&1 || { cat sign.log; fail "signing"; }
 verify signed.exe
-osslsigncode sign -certs cert.pem -key key.pem -nest -in signed.exe -out dual.exe >/dev/null
+osslsigncode sign -certs cert.pem -key key.pem -nest -in signed.exe -out dual.exe >sign.log 2>&1 ||
+  { cat sign.log; fail "nested signing"; }
 verify dual.exe
 
 for form in trailer delimited; do
