@@ -270,7 +270,7 @@ bool PlanFromInput(const Input& input, const std::string& record, StampEdit& edi
     }
   }
   installer::PeLayout layout;
-  if (!SignedImageLayout(headers, input.size, layout, error)) return false;
+  if (!installer::CheckSignedImage(headers, input.size, layout, error)) return false;
   // The layout check has capped the table's size.
   std::vector<uint8_t> table(layout.directory.cert_size);
   if (!input.read(layout.directory.cert_rva, table)) {

@@ -90,15 +90,10 @@ bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value
   return true;
 }
 
-bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
-                       std::string& error) {
-  return installer::CheckSignedImage(headers, file_size, layout, error);
-}
-
 bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
                const std::string& record, StampEdit& edit, std::string& error) {
   installer::PeLayout layout;
-  if (!SignedImageLayout(headers, file_size, layout, error)) return false;
+  if (!installer::CheckSignedImage(headers, file_size, layout, error)) return false;
   const uint64_t table_offset = layout.directory.cert_rva;
   if (table.size() != file_size - table_offset) {
     error = "the certificate table was not read whole";

@@ -70,12 +70,6 @@ struct StampEdit {
   std::vector<Write> CopyWrites() const;
 };
 
-// The layout of a signed image, from its first bytes: false with the reason
-// when installer::CheckSignedImage refuses it (the certificate table starts
-// at layout.directory.cert_rva and ends the file).
-bool SignedImageLayout(installer::ByteSpan headers, uint64_t file_size, installer::PeLayout& layout,
-                       std::string& error);
-
 // Plans the stamp from the file's first bytes (`headers`, at least up to the
 // end of the optional header), its size and its certificate table (the
 // bytes from DataDirectory[4].VirtualAddress to the end). A record already in
