@@ -1,0 +1,11 @@
+#include <openssl/crypto.h>
+
+#include "base/hash/secret_bytes.h"
+
+namespace base {
+
+void WipeBytes(std::span<uint8_t> bytes) {
+  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+}
+
+}  // namespace base
