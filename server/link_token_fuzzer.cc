@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string value, reason;
   const bool verified =
       server::VerifyLinkToken(keys, text, "mirelo_browser_setup.exe", 0, value, reason);
-  const bool mac_matches =
-      token.mac == server::LinkMac(same_key, "mirelo_browser_setup.exe", token.value, token.expires);
+  const bool mac_matches = token.mac == server::LinkMac(same_key, "mirelo_browser_setup.exe",
+                                                        token.value, token.expires);
   if (verified != (mac_matches && token.expires > 0)) std::abort();
   if (verified && value != token.value) std::abort();
   return 0;

@@ -262,14 +262,14 @@ static char* ngx_http_mir_attribution(ngx_conf_t* cf, ngx_command_t* cmd, void* 
   /* A file that is not a base is a release mistake: say so before serving. */
   fd = ngx_open_file(served->path.data, NGX_FILE_RDONLY, NGX_FILE_OPEN, 0);
   if (fd == NGX_INVALID_FILE) {
-    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno, "mir_attribution: " ngx_open_file_n
-                       " \"%V\" failed", &served->path);
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno,
+                       "mir_attribution: " ngx_open_file_n " \"%V\" failed", &served->path);
     return NGX_CONF_ERROR;
   }
 
   if (ngx_fd_info(fd, &info) == NGX_FILE_ERROR) {
-    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno, "mir_attribution: " ngx_fd_info_n
-                       " \"%V\" failed", &served->path);
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno,
+                       "mir_attribution: " ngx_fd_info_n " \"%V\" failed", &served->path);
     ngx_close_file(fd);
     return NGX_CONF_ERROR;
   }
@@ -355,8 +355,8 @@ static const mir_base* ngx_http_mir_attribution_base(ngx_http_request_t* r,
   }
 
   if (ngx_close_file(fd) == NGX_FILE_ERROR) {
-    ngx_log_error(NGX_LOG_ALERT, r->connection->log, ngx_errno,
-                  ngx_close_file_n " \"%V\" failed", &served->path);
+    ngx_log_error(NGX_LOG_ALERT, r->connection->log, ngx_errno, ngx_close_file_n " \"%V\" failed",
+                  &served->path);
   }
 
   return rc == NGX_OK ? &served->base : NULL;
