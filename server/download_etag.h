@@ -1,12 +1,12 @@
 // The strong ETag of a download, from content only, so that every copy of a
 // release on every server (cp, rsync, a CDN's shield) gives the same one:
 //
-//   base          "<first 16 hex digits of the release digest>"
-//   stamped copy  "<first 16 hex digits of the release digest>-<first 16 hex digits of
-//   SHA-256(value)>"
+//   base          "<R16>"
+//   stamped copy  "<R16>-<V16>"
 //
-// Each value has its own, so a resumed download (If-Range) never joins two
-// values' bytes.
+// R16 being the first 16 hex digits of the release digest (ReleaseBase), V16
+// those of SHA-256(value), lower-case. Each value has its own, so a resumed
+// download (If-Range) never joins two values' bytes.
 #ifndef SERVER_DOWNLOAD_ETAG_H_
 #define SERVER_DOWNLOAD_ETAG_H_
 

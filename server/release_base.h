@@ -4,7 +4,7 @@
 //
 // The release digest identifies the base by its content: the SHA-256 of the
 // bytes its Authenticode signature does not cover (see
-// installer::UnsignedBytesSink). Two copies of one release have the same
+// installer::UncoveredBytesSink). Two copies of one release have the same
 // digest whatever their file times, so every server gives them the same ETag.
 #ifndef SERVER_RELEASE_BASE_H_
 #define SERVER_RELEASE_BASE_H_

@@ -123,7 +123,7 @@ bool FindSignatureEntry(ByteSpan table, SignatureEntry& entry, std::string& erro
 
 bool FindAttributionSlot(uint64_t file_size, const ReadAtAttributionFile::ReadAt& read_at,
                          AttributionSlot& slot, std::string& error,
-                         const UnsignedBytesSink& unsigned_bytes) {
+                         const UncoveredBytesSink& uncovered_bytes) {
   // The size is checked before anything is read or allocated.
   PeLayout layout;
   std::vector<uint8_t> headers;
@@ -151,10 +151,11 @@ bool FindAttributionSlot(uint64_t file_size, const ReadAtAttributionFile::ReadAt
   slot.size = kAttributionSlotSize;
   slot.empty = std::all_of(after.end() - kAttributionSlotSize, after.end(),
                            [](uint8_t byte) { return byte == 0; });
-  if (unsigned_bytes) {
-    unsigned_bytes(ByteSpan(headers).subspan(layout.checksum_offset, kChecksumSize));
-    unsigned_bytes(ByteSpan(headers).subspan(layout.certificate_entry_offset, kDirectoryEntrySize));
-    unsigned_bytes(ByteSpan(table).first(table.size() - kAttributionSlotSize));
+  if (uncovered_bytes) {
+    uncovered_bytes(ByteSpan(headers).subspan(layout.checksum_offset, kChecksumSize));
+    uncovered_bytes(
+        ByteSpan(headers).subspan(layout.certificate_entry_offset, kDirectoryEntrySize));
+    uncovered_bytes(ByteSpan(table).first(table.size() - kAttributionSlotSize));
   }
   return true;
 }

@@ -61,15 +61,15 @@ bool FindSignatureEntry(ByteSpan table, SignatureEntry& entry, std::string& erro
 // cover, the slot aside: the PE checksum field, the certificate-table
 // directory entry and the certificate table up to the slot. The signature's
 // signed digest covers every other byte, so these identify the whole base.
-using UnsignedBytesSink = std::function<void(ByteSpan)>;
+using UncoveredBytesSink = std::function<void(ByteSpan)>;
 
 // Reads the headers and the certificate table of a reserved base through
 // `read_at` (size-capped before any allocation) and finds its slot; false
 // with the reason (not PE, unsigned, not reserved, ...). When the slot is
-// found, `unsigned_bytes` (if any) has been given the bytes above.
+// found, `uncovered_bytes` (if any) has been given the bytes above.
 bool FindAttributionSlot(uint64_t file_size, const ReadAtAttributionFile::ReadAt& read_at,
                          AttributionSlot& slot, std::string& error,
-                         const UnsignedBytesSink& unsigned_bytes = nullptr);
+                         const UncoveredBytesSink& uncovered_bytes = nullptr);
 
 // The slot's bytes for `value`: the record in `form`, then zeros. False with
 // the reason when the launcher would refuse the value (NUL bytes included:
