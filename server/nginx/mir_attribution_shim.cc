@@ -50,11 +50,11 @@ int mir_link_keys_add_file(mir_link_keys* keys, const char* id, size_t id_length
   std::string error;
   if (!server::ReadLinkKeyFile(path, key, error)) {
     CopyText(error, allocator, *reason);
-    return -1;
+    return MIR_KEY_FILE_REFUSED;
   }
   if (!keys->keys.Add(std::string_view(id, id_length), std::move(key), error)) {
     CopyText(error, allocator, *reason);
-    return -1;
+    return MIR_KEY_ID_REFUSED;
   }
   return 0;
 }

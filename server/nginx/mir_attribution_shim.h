@@ -37,8 +37,11 @@ typedef struct mir_link_keys mir_link_keys;
 mir_link_keys* mir_link_keys_create(void) MIR_NOEXCEPT;
 /* Wipes every key. */
 void mir_link_keys_destroy(mir_link_keys* keys) MIR_NOEXCEPT;
-/* Reads the key file `path` (NUL-terminated) under `id`: 0 on success, -1
- * with the reason (about the file, or the id) in `reason`. */
+/* Reads the key file `path` (NUL-terminated) under `id`: 0 on success, or
+ * the reason in `reason` and MIR_KEY_FILE_REFUSED (the file cannot hold a
+ * key) or MIR_KEY_ID_REFUSED (malformed, or given twice). */
+#define MIR_KEY_FILE_REFUSED -1
+#define MIR_KEY_ID_REFUSED -2
 int mir_link_keys_add_file(mir_link_keys* keys, const char* id, size_t id_length, const char* path,
                            mir_allocator allocator, mir_text* reason) MIR_NOEXCEPT;
 

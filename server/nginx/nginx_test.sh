@@ -257,7 +257,7 @@ done <<EOF
 missing key file|mir_attribution_key k1 $work/none.key;||none.key" cannot be read
 short key file|mir_attribution_key k1 $work/short.key;||holds 31 bytes; a key is 32 to 4096 bytes
 world-readable key file|mir_attribution_key k1 $work/open.key;||is readable by every user
-key id twice|mir_attribution_key k1 $work/k1.key; mir_attribution_key k1 $work/k2.key;||given twice
+key id twice|mir_attribution_key k1 $work/k1.key; mir_attribution_key k1 $work/k2.key;||mir_attribution_key "k1": the key id is given twice
 no key|||needs at least one mir_attribution_key
 unreserved base|mir_attribution_key k1 $work/k1.key;|$small|is not a reserved base
 EOF

@@ -177,12 +177,21 @@ static char* ngx_http_mir_attribution_key(ngx_conf_t* cf, ngx_command_t* cmd, vo
     return NGX_CONF_ERROR;
   }
 
-  if (mir_link_keys_add_file(mmcf->keys, (const char*)value[1].data, value[1].len,
-                             (const char*)path.data, ngx_http_mir_attribution_allocator(cf->pool),
-                             &reason) != 0) {
-    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution_key \"%V\": key file \"%V\" %*s",
-                       &value[1], &path, reason.len, reason.data);
-    return NGX_CONF_ERROR;
+  switch (mir_link_keys_add_file(mmcf->keys, (const char*)value[1].data, value[1].len,
+                                 (const char*)path.data,
+                                 ngx_http_mir_attribution_allocator(cf->pool), &reason)) {
+    case 0:
+      break;
+
+    case MIR_KEY_FILE_REFUSED:
+      ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution_key \"%V\": key file \"%V\" %*s",
+                         &value[1], &path, reason.len, reason.data);
+      return NGX_CONF_ERROR;
+
+    default:
+      ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution_key \"%V\": %*s", &value[1],
+                         reason.len, reason.data);
+      return NGX_CONF_ERROR;
   }
 
   mmcf->key_count++;
