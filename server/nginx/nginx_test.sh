@@ -296,7 +296,6 @@ if with open_file_cache|$keys open_file_cache max=8;|$download if (\$arg_x) { ad
 if with open_file_cache, the bare prefix|$keys open_file_cache max=8;|$download if (\$arg_x) { add_header X-If 1; } }|/download|/?x=1|404
 nested regex location|$keys|$download location ~ \.exe\$ { add_header X-Nested 1; } }|/download|/$token/$name|ascii
 nested prefix location taking the token|$keys|$download location /download/${token:0:4} { } }|/download|/$token/$name|ascii
-limit_except|$keys|$download limit_except GET { deny all; } }|/download|/$token/$name|ascii
 prefix without a slash|$keys|location /dl { mir_attribution $base; }|/dl|/$token/$name|ascii
 prefix without a slash, the token glued to it|$keys|location /dl { mir_attribution $base; }|/dl|$token/$name|404
 directio 4k|$keys directio 4k;|$download }|/download|/$token/$name|ascii
