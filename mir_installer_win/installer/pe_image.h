@@ -21,6 +21,7 @@ inline constexpr uint64_t kNtHeadersOffsetField = 0x3C;   // e_lfanew
 inline constexpr uint64_t kOptionalHeaderSizeField = 20;  // from e: SizeOfOptionalHeader
 inline constexpr uint64_t kOptionalHeaderStart = 24;      // from e: Magic
 inline constexpr uint64_t kChecksumField = 64;            // from the optional header
+inline constexpr uint64_t kChecksumSize = 4;              // CheckSum
 inline constexpr uint64_t kPe32Directories = 96;          // from the optional header
 inline constexpr uint64_t kPe32PlusDirectories = 112;     // from the optional header
 inline constexpr uint64_t kDirectoryEntrySize = 8;        // VirtualAddress, Size
