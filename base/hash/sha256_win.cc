@@ -1,6 +1,8 @@
-#include <bcrypt.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
+#include <climits>
 #include <cstdlib>
 #include <utility>
 
@@ -19,7 +21,7 @@ void Check(NTSTATUS status) {
 PUCHAR In(std::span<const uint8_t> bytes) { return const_cast<PUCHAR>(bytes.data()); }
 
 ULONG Size(std::span<const uint8_t> bytes) {
-  if (bytes.size() > MAXULONG) std::abort();
+  if (bytes.size() > ULONG_MAX) std::abort();
   return static_cast<ULONG>(bytes.size());
 }
 
