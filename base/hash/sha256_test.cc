@@ -104,21 +104,41 @@ TEST(Sha256Test, CopiesCarryOnApart) {
     Sha256 assigned;
     assigned.Update(Bytes("replaced by the assignment"));
     assigned = first;
+    Sha256& same = assigned;
+    assigned = same;  // keeps its state
     first.Update(Bytes(c.first_end));
     second.Update(Bytes(c.second_end));
     assigned.Update(Bytes(c.second_end));
     EXPECT_EQ(first.Finish(), Sha256Of(Bytes(c.start + c.first_end)));
     EXPECT_EQ(second.Finish(), Sha256Of(Bytes(c.start + c.second_end)));
     EXPECT_EQ(assigned.Finish(), Sha256Of(Bytes(c.start + c.second_end)));
+    // A copy of a finished hash starts a new message too.
+    Sha256 next = first;
+    next.Update(Bytes(c.first_end));
+    EXPECT_EQ(next.Finish(), Sha256Of(Bytes(c.first_end)));
   }
 }
 
 TEST(ConstantTimeEqualsTest, ComparesEveryByteAndTheLength) {
-  EXPECT_TRUE(ConstantTimeEquals(Bytes("abc"), Bytes("abc")));
-  EXPECT_TRUE(ConstantTimeEquals(Bytes(""), Bytes("")));
-  EXPECT_FALSE(ConstantTimeEquals(Bytes("abc"), Bytes("abd")));
-  EXPECT_FALSE(ConstantTimeEquals(Bytes("xbc"), Bytes("abc")));
-  EXPECT_FALSE(ConstantTimeEquals(Bytes("abc"), Bytes("abcd")));
+  const std::string mac(kSha256Size, '\x5a');
+  const struct {
+    std::string a, b;
+    bool equal;
+  } cases[] = {
+      {"abc", "abc", true},
+      {"", "", true},
+      {mac, mac, true},
+      {"abc", "abd", false},
+      {"xbc", "abc", false},
+      {"abc", "abcd", false},
+      {"", "a", false},
+      {mac, "\x5b" + mac.substr(1), false},
+      {mac, mac.substr(0, kSha256Size - 1) + "\x5b", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.a) + " " + testing::PrintToString(c.b));
+    EXPECT_EQ(ConstantTimeEquals(Bytes(c.a), Bytes(c.b)), c.equal);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // After windows.h, whose types it uses.
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <utility>
@@ -20,6 +21,7 @@ void Check(NTSTATUS status) {
 // BCrypt wants writable pointers for bytes it only reads.
 PUCHAR In(std::span<const uint8_t> bytes) { return const_cast<PUCHAR>(bytes.data()); }
 
+// A key or a message of an HMAC, which BCrypt takes in one piece.
 ULONG Size(std::span<const uint8_t> bytes) {
   if (bytes.size() > ULONG_MAX) std::abort();
   return static_cast<ULONG>(bytes.size());
@@ -54,13 +56,6 @@ void* NewHash() {
   return hash;
 }
 
-Sha256Digest Hash(ULONG flags, std::span<const uint8_t> key, std::span<const uint8_t> message) {
-  Sha256Digest digest;
-  Check(::BCryptHash(Algorithm(flags), In(key), Size(key), In(message), Size(message),
-                     digest.data(), digest.size()));
-  return digest;
-}
-
 }  // namespace
 
 void Sha256::HashObjectTraits::Close(Handle object) { ::BCryptDestroyHash(object); }
@@ -79,7 +74,11 @@ Sha256& Sha256::operator=(const Sha256& other) {
 }
 
 void Sha256::Update(std::span<const uint8_t> bytes) {
-  Check(::BCryptHashData(object_.Get(), In(bytes), Size(bytes), 0));
+  while (!bytes.empty()) {  // BCrypt takes less than 4 GiB at a time
+    const ULONG piece = static_cast<ULONG>(std::min<size_t>(bytes.size(), ULONG_MAX));
+    Check(::BCryptHashData(object_.Get(), In(bytes), piece, 0));
+    bytes = bytes.subspan(piece);
+  }
 }
 
 Sha256Digest Sha256::Finish() {
@@ -88,10 +87,17 @@ Sha256Digest Sha256::Finish() {
   return digest;
 }
 
-Sha256Digest Sha256Of(std::span<const uint8_t> bytes) { return Hash(0, {}, bytes); }
+Sha256Digest Sha256Of(std::span<const uint8_t> bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  return hash.Finish();
+}
 
 Sha256Digest HmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> message) {
-  return Hash(BCRYPT_ALG_HANDLE_HMAC_FLAG, key, message);
+  Sha256Digest mac;
+  Check(::BCryptHash(Algorithm(BCRYPT_ALG_HANDLE_HMAC_FLAG), In(key), Size(key), In(message),
+                     Size(message), mac.data(), mac.size()));
+  return mac;
 }
 
 // Windows has no constant-time compare. The two MACs of the inputs under a
