@@ -35,8 +35,10 @@ Sha256::Sha256(const Sha256& other) : object_(EVP_MD_CTX_new()) {
 }
 
 Sha256& Sha256::operator=(const Sha256& other) {
-  if (this != &other)
+  // libcrypto's copy empties its target first.
+  if (this != &other) {
     Check(EVP_MD_CTX_copy_ex(Context(object_.Get()), Context(other.object_.Get())) == 1);
+  }
   return *this;
 }
 
