@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "absl/strings/str_format.h"
-#include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/certificate_table.h"
 #include "mir_installer_win/installer/channel_info.h"
 
