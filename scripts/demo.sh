@@ -115,4 +115,4 @@ echo "HKCU\Software\Mirelo Browser\InstallAttribution CHANNEL_INFO = $stored"
 [ "$stored" = "$value" ] || { echo "demo.sh: the launcher stored '$stored', not '$value'" >&2; exit 1; }
 "$build/wine-run" --stop
 echo
-echo "demo passed: both runs completed and their payloads reported; the downloaded launcher stored its link's value"
+echo "demo passed: both runs completed and their payloads reported from their work directories; the downloaded launcher stored its link's value"
