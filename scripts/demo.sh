@@ -6,7 +6,8 @@
 # attribution module through a signed link, downloaded with curl, verified,
 # run under Wine, and the value it stored in HKCU shown. Idempotent. Fails
 # unless every run reached its last log line and its payload reported, and
-# the downloaded launcher stored the link's value.
+# the downloaded launcher stored the link's value, and unless every payload
+# ran in the work directory its launcher logged.
 source "$(dirname "$0")/common.sh"
 cd "$top"
 "$top/scripts/setup.sh"
@@ -24,6 +25,17 @@ temp_dir="$build/wineprefix/drive_c/users/$(id -un)/Temp"
 log="$temp_dir/mir_setup_launcher.log"
 report="$build/demo-report.txt"
 echo "launcher: $launcher ($(stat -c %s "$launcher") bytes)"
+
+# The payload reports its current directory; it must be the work directory
+# the launcher made and logged, not wherever Wine would start it otherwise.
+check_payload_directory() {
+  local work current
+  work=$(sed -n 's/.*\] Temp directory created: //p' "$log" | tr -d '\r')
+  current=$(sed -n 's/^current_directory=//p' "$report" | tr -d '\r')
+  [ -n "$work" ] && [ "$current" = "$work" ] ||
+    { echo "demo.sh: the payload ran in '$current', not in the work directory '$work'" >&2; exit 1; }
+  echo "the payload ran in the work directory the launcher logged: $work"
+}
 
 run() {
   local title=$1
@@ -44,6 +56,7 @@ run() {
   echo "--- where the payload ran (its own report)"
   [ -f "$report" ] || { echo "demo.sh: no payload ran" >&2; exit 1; }
   cat "$report"
+  check_payload_directory
 }
 
 run "interactive first install"
@@ -90,8 +103,11 @@ osslsigncode verify -CAfile "$download/cert.pem" "$downloaded" >"$download/verif
 echo "osslsigncode verify: $(tail -1 "$download/verify.log")"
 "$build/wine-run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
 status=0
-"$build/wine-run" "$downloaded" --silent || status=$?
+rm -f "$report" "$log"
+MIR_PROBE_REPORT="Z:${report//\//\\}" "$build/wine-run" "$downloaded" --silent || status=$?
 echo "ran the downloaded launcher under Wine (--silent): exit code $status"
+[ -f "$report" ] || { echo "demo.sh: the downloaded launcher's payload did not run" >&2; exit 1; }
+check_payload_directory
 stored=$("$build/wine-run" reg query 'HKCU\Software\Mirelo Browser\InstallAttribution' /v CHANNEL_INFO |
   tr -d '\r' | sed -n 's/.*CHANNEL_INFO *REG_SZ *//p')
 echo "HKCU\Software\Mirelo Browser\InstallAttribution CHANNEL_INFO = $stored"
@@ -99,4 +115,4 @@ echo "HKCU\Software\Mirelo Browser\InstallAttribution CHANNEL_INFO = $stored"
 [ "$stored" = "$value" ] || { echo "demo.sh: the launcher stored '$stored', not '$value'" >&2; exit 1; }
 "$build/wine-run" --stop
 echo
-echo "demo passed: both runs completed and their payloads reported; the downloaded launcher stored its link's value"
+echo "demo passed: both runs completed and their payloads reported from their work directories; the downloaded launcher stored its link's value"
