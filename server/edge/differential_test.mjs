@@ -131,10 +131,14 @@ for (let i = 0; i < 420; i++) {
 // Malformed tokens.
 const good = token(Buffer.from("src=web"), future);
 const [v64, , , m64] = good.split(".");
+// The last character with its lowest bit flipped: only unused bits change.
+const alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+const unusedBit = (text) => text.slice(0, -1) + alphabet[alphabet.indexOf(text.at(-1)) ^ 1];
 for (const bad of [`${v64}.0${future}.k1.${m64}`, `${v64}.12345678901234567890.k1.${m64}`,
   `${v64}.${future}.${"k".repeat(33)}.${m64}`, `${v64}.${future}.k1.${m64.slice(0, 42)}`,
   `${v64}=.${future}.k1.${m64}`, `${v64.slice(0, -1)}${"x"}.${future}.k1.${m64}`, `${v64}.${future}.k1`,
-  `${good}.x`, `${v64}.-1.k1.${m64}`, `${v64}.${future}.k!.${m64}`]) {
+  `${good}.x`, `${v64}.-1.k1.${m64}`, `${v64}.${future}.k!.${m64}`, `${unusedBit(v64)}.${future}.k1.${m64}`,
+  `${v64}.${future}.k1.${unusedBit(m64)}`]) {
   add("malformed", bad, null);
 }
 // The corpus: any bytes, each escaped as a path segment.

@@ -21,7 +21,7 @@ fail() {
 }
 stop_all() {
   edge_stop
-  [ -z "${vectors_pid:-}" ] || { kill "$vectors_pid" 2>/dev/null; wait "$vectors_pid" 2>/dev/null || true; }
+  for pid in ${main_pid:-} ${vectors_pid:-}; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   nginx_stop
 }
 trap stop_all EXIT
@@ -57,7 +57,8 @@ edge_start "$work/vectors" "$origin" 127.0.0.1:0 k1.key || fail "workerd (vector
 vectors_pid=$edge_pid vectors_port=$edge_port
 edge_config "$work/edge" plan.json $name /download/ http://origin/releases/$name k1 k2
 edge_start "$work/edge" "$origin" 127.0.0.1:0 k1.key k2.key || fail "workerd did not start"
-edge="http://127.0.0.1:$edge_port/download"
+main_pid=$edge_pid main_port=$edge_port
+edge="http://127.0.0.1:$main_port/download"
 module="http://127.0.0.1:$nginx_port/download"
 link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$edge" | tail -1; }
 header() { tr -d '\r' <"$1" | sed -n "s/^$2: //Ip"; }
@@ -155,7 +156,7 @@ flip() {  # the lowest bit of the first character's six
 future=$(($(date +%s) + 600))
 while IFS='|' read -r label path status reason; do
   : >"$work/edge/workerd.log"
-  code=$(curl -s --path-as-is -o body.bin -w '%{http_code}' "http://127.0.0.1:$edge_port$path")
+  code=$(curl -s --path-as-is -o body.bin -w '%{http_code}' "http://127.0.0.1:$main_port$path")
   [ "$code" = "$status" ] || fail "$label: status $code, not $status"
   [ "$code" != 200 ] || cmp body.bin "$base" || fail "$label: not the base"
   [ "$code" = "$(curl -s --path-as-is -o /dev/null -w '%{http_code}' "http://127.0.0.1:$nginx_port$path")" ] ||
@@ -180,15 +181,34 @@ EOF
 curl -s -o /dev/null -w '%{http_code}' -X POST "$url" | grep -qx 405 || fail "POST: not 405"
 grep -q 'k1.key\|MIR_LINK_KEY' "$work/edge/workerd.log" && fail "the log names a key"
 
+# A wrong setting fails every request with the reason logged, never sends other bytes.
+head -c 31 /dev/urandom >short.key
+head -c $((size - 1)) "$base" >origin/stale.exe  # the plan's size is what the Worker can check
+while IFS='|' read -r label origin_url ids keys status reason; do
+  # shellcheck disable=SC2086
+  edge_config "$work/bad" plan.json $name /download/ "$origin_url" $ids
+  # shellcheck disable=SC2086
+  edge_start "$work/bad" "$origin" 127.0.0.1:0 $keys || fail "$label: workerd did not start"
+  code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$edge_port/download/$token/$name")
+  edge_stop
+  [ "$code" = "$status" ] || fail "$label: status $code, not $status"
+  grep -qF "$reason" "$work/bad/workerd.log" || fail "$label: no reason logged"
+done <<EOF
+a stale plan|http://origin/releases/stale.exe|k1|k1.key|502|a stale plan?
+the origin without the base|http://origin/releases/none.exe|k1|k1.key|502|status 404
+a short key|http://origin/releases/$name|k1|short.key|500|holds 31 bytes
+no key|http://origin/releases/$name|||500|every link would fail
+EOF
+
 # The differential run: every kind of link through the Worker and the module.
-node "$here/differential_test.mjs" "$tool" "$work" "http://127.0.0.1:$edge_port/download/$name" \
+node "$here/differential_test.mjs" "$tool" "$work" "http://127.0.0.1:$main_port/download/$name" \
   "$module/$name" "$(realpath "$here/../testdata/link_token_fuzzer")" \
   "http://127.0.0.1:$vectors_port/vectors" "http://127.0.0.1:$nginx_port/vectors" "$vectors/vectors.txt" ||
   fail "differential run"
 
 # Whatever the links, the origin was asked for the one fixed URL only.
 [ -s origin.log ] || fail "the origin was never asked"
-if grep -v '"GET /releases/\(mirelo_browser_setup\|base\)\.exe HTTP/1.1"' origin.log; then
+if grep -v '"GET /releases/\(mirelo_browser_setup\|base\|none\|stale\)\.exe HTTP/1.1"' origin.log; then
   fail "the origin was asked for another URL"
 fi
 echo "edge worker test passed ($(wc -l <origin.log) origin requests, all for the fixed URLs)"
