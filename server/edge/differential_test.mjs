@@ -21,12 +21,7 @@ const base = readFileSync(`${work}/origin/${name}`);
 const now = Math.floor(Date.now() / 1000);
 const sha256 = (bytes) => createHash("sha256").update(bytes).digest("hex");
 
-function be(value, size) {
-  const bytes = Buffer.alloc(size);
-  if (size === 4) bytes.writeUInt32BE(value);
-  else bytes.writeBigUInt64BE(BigInt(value));
-  return bytes;
-}
+const be = (value, size) => Buffer.from(BigInt(value).toString(16).padStart(size * 2, "0"), "hex");
 function mac(keyBytes, fileName, value, expires) {
   return createHmac("sha256", keyBytes)
     .update(Buffer.concat([Buffer.from("MIRLINK1"), be(fileName.length, 4), Buffer.from(fileName),
@@ -38,12 +33,10 @@ function token(value, expires, { id = "k1", keyId = id, fileName = name, macOf =
   return `${value.toString("base64url")}.${expires}.${keyId}.${tag.toString("base64url")}`;
 }
 function stamped(source, value) {
-  const copy = Buffer.from(source);
-  const slot = copy.subarray(copy.length - 4112).fill(0);
+  const slot = Buffer.alloc(4112);
   slot.write("MIRBCH01");
   slot.writeUInt32LE(value.length, 8);
-  value.copy(slot, 12);
-  return copy;
+  return Buffer.concat([source.subarray(0, source.length - 4112), slot.fill(value, 12, 12 + value.length)]);
 }
 const utf8 = (codePoint) => Buffer.from(String.fromCodePoint(codePoint));
 
