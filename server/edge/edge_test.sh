@@ -197,20 +197,21 @@ grep -q 'k1.key\|MIR_LINK_KEY' "$work/edge/workerd.log" && fail "the log names a
 # A wrong setting fails every request with the reason logged, never sends other bytes.
 head -c 31 /dev/urandom >short.key
 head -c $((size - 1)) "$base" >origin/stale.exe  # the plan's size is what the Worker can check
-while IFS='|' read -r label origin_url ids keys status reason; do
+while IFS='|' read -r label address origin_url ids keys status reason; do
   # shellcheck disable=SC2086
   edge_config "$work/bad" plan.json $name /download/ "$origin_url" $ids
   # shellcheck disable=SC2086
-  edge_start "$work/bad" "$origin" 127.0.0.1:0 $keys || fail "$label: workerd did not start"
+  edge_start "$work/bad" "$address" 127.0.0.1:0 $keys || fail "$label: workerd did not start"
   code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$edge_port/download/$token/$name")
   edge_stop
   [ "$code" = "$status" ] || fail "$label: status $code, not $status"
   grep -qF "$reason" "$work/bad/workerd.log" || fail "$label: no reason logged"
 done <<EOF
-a stale plan|http://origin/releases/stale.exe|k1|k1.key|502|a stale plan?
-the origin without the base|http://origin/releases/none.exe|k1|k1.key|502|status 404
-a short key|http://origin/releases/$name|k1|short.key|500|holds 31 bytes
-no key|http://origin/releases/$name|||500|every link would fail
+a stale plan|$origin|http://origin/releases/stale.exe|k1|k1.key|502|a stale plan?
+the origin without the base|$origin|http://origin/releases/none.exe|k1|k1.key|502|status 404
+no origin|127.0.0.1:1|http://origin/releases/$name|k1|k1.key|502|cannot be reached
+a short key|$origin|http://origin/releases/$name|k1|short.key|500|holds 31 bytes
+no key|$origin|http://origin/releases/$name|||500|every link would fail
 EOF
 
 # The differential run: every kind of link through the Worker and the module.

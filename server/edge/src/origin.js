@@ -13,7 +13,12 @@ export async function fetchBase(settings, start, end) {
   const headers = { "Accept-Encoding": "identity" };
   if (!whole) headers.Range = `bytes=${start}-${end - 1}`;
   const request = new Request(settings.originUrl, { method: "GET", headers });
-  const response = await (settings.origin ? settings.origin.fetch(request) : fetch(request));
+  let response;
+  try {
+    response = await (settings.origin ? settings.origin.fetch(request) : fetch(request));
+  } catch (error) {
+    throw new OriginError(`the origin cannot be reached: ${error.message}`);
+  }
   const length = response.headers.get("content-length");
   let problem = "";
   if (response.status === 206) {
