@@ -181,7 +181,6 @@ a dot segment|/download/x/../$name|200|the link has no token
 a bad escape|/download/%zz/$name|400|
 EOF
 curl -s -o /dev/null -w '%{http_code}' -X POST "$url" | grep -qx 405 || fail "POST: not 405"
-grep -q 'k1.key\|MIR_LINK_KEY' "$work/edge/workerd.log" && fail "the log names a key"
 
 # A wrong setting fails every request with the reason logged, never sends other bytes.
 head -c 31 /dev/urandom >short.key
@@ -208,6 +207,7 @@ node "$here/differential_test.mjs" "$tool" "$work" "http://127.0.0.1:$main_port/
   "$module/$name" "$(realpath "$here/../testdata/link_token_fuzzer")" \
   "http://127.0.0.1:$vectors_port/vectors" "http://127.0.0.1:$nginx_port/vectors" "$vectors/vectors.txt" ||
   fail "differential run"
+! grep -qF "$(base64 -w0 <k1.key)" "$work/edge/workerd.log" || fail "a key in the log"
 
 # Whatever the links, the origin was asked for the one fixed URL only.
 [ -s origin.log ] || fail "the origin was never asked"
