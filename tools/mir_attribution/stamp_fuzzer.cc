@@ -89,15 +89,16 @@ std::vector<uint8_t> Apply(const std::vector<uint8_t>& image, const StampEdit& e
 // refuse.
 bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm form) {
   std::string record, error;
-  if (!mir_attribution::EncodeRecord(value, form, record, error)) return false;
+  installer::SignedImage signed_image;
+  if (!installer::EncodeRecord(value, form, record, error) ||
+      !installer::ReadSignedImage(image.size(), ReaderOf(image), signed_image, error)) {
+    return false;
+  }
   StampEdit edit;
   installer::AttributionSlot slot;
-  const bool base = installer::FindAttributionSlot(image.size(), ReaderOf(image), slot, error);
+  const bool base = installer::FindAttributionSlot(signed_image, slot, error);
   if (base ? !mir_attribution::PlanSlotFill(slot, value, form, edit, error)
-           : !mir_attribution::PlanStamp(
-                 image, image.size(),
-                 installer::ByteSpan(image).subspan(*installer::ReadLe32(image, 0x128)), record,
-                 edit, error)) {
+           : !mir_attribution::PlanStamp(signed_image, record, edit, error)) {
     return false;
   }
   std::vector<uint8_t> stamped = Apply(image, edit);
@@ -126,9 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] & 8) {
     StampEdit edit;
     std::string error;
-    if (!mir_attribution::PlanStamp(
-            image, image.size(), installer::ByteSpan(image).subspan(table_at),
-            std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
+    installer::SignedImage signed_image;
+    if (!installer::ReadSignedImage(image.size(), ReaderOf(image), signed_image, error) ||
+        !mir_attribution::PlanStamp(
+            signed_image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
       abort();
     }
     image = Apply(image, edit);

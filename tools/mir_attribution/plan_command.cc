@@ -1,0 +1,105 @@
+// mir_attribution plan: what a server needs to serve stamped copies of a
+// base without this tool, as JSON, with the server's own ETag function.
+#include "base/hash/sha256.h"
+#include "server/download_etag.h"
+#include "server/release_base.h"
+#include "tools/mir_attribution/command.h"
+#include "tools/mir_attribution/input_file.h"
+#include "tools/mir_attribution/value_argument.h"
+
+namespace mir_attribution {
+namespace {
+
+struct PlanOptions : CommandOptions {
+  std::optional<Argument> value, value_file;
+};
+constexpr Switch<PlanOptions> kSwitches[] = {
+    Bind<&PlanOptions::value>("value"),
+    Bind<&PlanOptions::value_file>("value-file"),
+};
+
+// A JSON string holding `text`, which is ASCII.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+int Plan(const PlanOptions& options) {
+  if (options.operands.size() != 1 || (options.value && options.value_file)) {
+    return UsageError("", &kPlanCommand);
+  }
+  const std::filesystem::path& path = options.operands[0].path;
+  const bool has_value = options.value || options.value_file;
+  std::string value, error;
+  if (has_value && !ReadValue(options.value, options.value_file, value, error)) {
+    return Refuse(path, error);
+  }
+  InputFile input;
+  server::ReleaseBase release;
+  if (!OpenInputFile(path, input, error) ||
+      !server::FindReleaseBase(input.size, input.read, release, error)) {
+    return Refuse(path, error);
+  }
+  const installer::AttributionSlot& slot = release.slot;
+  std::vector<uint8_t> slot_bytes(slot.size);
+  if (has_value &&
+      !installer::FillAttributionSlot(value, installer::RecordForm::kTrailer, slot_bytes, error)) {
+    return Refuse(path, error);
+  }
+  // One pass over the base: its digest and, from the slot on, the copy's.
+  base::Sha256 base_hash;
+  std::vector<uint8_t> chunk(1 << 20);
+  for (uint64_t offset = 0; offset < slot.offset;) {
+    const installer::MutableByteSpan part(chunk.data(),
+                                          std::min<uint64_t>(chunk.size(), slot.offset - offset));
+    if (!input.read(offset, part)) return Refuse(path, "cannot be read");
+    base_hash.Update(part);
+    offset += part.size();
+  }
+  base::Sha256 stamped_hash = base_hash;
+  base_hash.Update(std::vector<uint8_t>(slot.size));
+  stamped_hash.Update(slot_bytes);
+
+  std::printf("{\n  \"file_size\": %llu,\n  \"slot_offset\": %llu,\n  \"slot_size\": %llu,\n",
+              static_cast<unsigned long long>(slot.file_size),
+              static_cast<unsigned long long>(slot.offset),
+              static_cast<unsigned long long>(slot.size));
+  std::printf("  \"form\": \"trailer\",\n  \"base_sha256\": \"%s\",\n",
+              base::HexEncode(base_hash.Finish()).c_str());
+  std::printf("  \"etag\": %s,\n",
+              Quoted(server::DownloadEtag(release.digest, std::nullopt)).c_str());
+  if (has_value) {
+    std::printf("  \"stamped_sha256\": \"%s\",\n  \"stamped_etag\": %s\n}\n",
+                base::HexEncode(stamped_hash.Finish()).c_str(),
+                Quoted(server::DownloadEtag(release.digest, value)).c_str());
+  } else {
+    std::printf("  \"stamped_etag\": %s\n}\n",
+                Quoted(server::StampedEtagRule(release.digest)).c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern const Command kPlanCommand = {
+    "plan",
+    "mir_attribution plan [--value=TEXT | --value-file=FILE] BASE\n",
+    "  Prints, as JSON, what a server needs to serve stamped copies of BASE without this\n"
+    "  tool: file_size, slot_offset and slot_size (a stamped copy is BASE's first\n"
+    "  slot_offset bytes, then the trailer record \"MIRBCH01\", the value's length as 32-bit\n"
+    "  little-endian and the value, then zeros up to file_size), form, base_sha256, the\n"
+    "  ETag of BASE (the first 16 hex digits of the SHA-256 of the bytes its signature does\n"
+    "  not cover, so every copy of the release has it), and stamped_etag, the rule for a\n"
+    "  stamped copy's ETag: BASE's with \"-\" and the first 16 hex digits of the value's\n"
+    "  SHA-256 added. With a value, also stamped_sha256 and stamped_etag for it. A stamped\n"
+    "  copy is refused. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n",
+    [](std::span<const Argument> arguments) {
+      return ParseAndRun(kPlanCommand, arguments, kSwitches, Plan);
+    },
+};
+
+}  // namespace mir_attribution
