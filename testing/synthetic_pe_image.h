@@ -5,11 +5,14 @@
 #ifndef TESTING_SYNTHETIC_PE_IMAGE_H_
 #define TESTING_SYNTHETIC_PE_IMAGE_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mir_installer_win/installer/attribution_slot.h"
+#include "mir_installer_win/installer/channel_info_search.h"
 #include "testing/expected_log_line.h"
 
 namespace test_support {
@@ -67,6 +70,15 @@ inline SyntheticImage ReservedSyntheticImage() {
   image.Put32(0x12C, 0x10 + 4112);
   image.Put32(0x200, 0x10 + 4112);
   return image;
+}
+
+// Whether a search's `place` points, in `bytes`, at the record of `value`.
+inline bool PointsAtRecord(installer::ByteSpan bytes, const installer::RecordPlace& place,
+                           std::string_view value) {
+  std::string record, error;
+  return installer::EncodeRecord(value, place.form, record, error) &&
+         installer::Contains(bytes, place.offset, record.size()) &&
+         std::ranges::equal(installer::AsBytes(record), bytes.subspan(place.offset, record.size()));
 }
 
 struct PeVariant {

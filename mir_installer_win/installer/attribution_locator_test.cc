@@ -110,6 +110,14 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
        {AttributionLine(545,
                         "CHANNEL_INFO from file tail window (2048 bytes, same idea as "
                         "4f51b96/8656c3c2)")}},
+      {"a record in the last MiB of a larger file",
+       kTwoMebibytes,
+       kTwoMebibytes - 100,
+       {},
+       "d=1",
+       {AttributionLine(545,
+                        "CHANNEL_INFO from file tail window (1048576 bytes, same idea as "
+                        "4f51b96/8656c3c2)")}},
       {"the start cannot be reached after a miss",
        kTwoMebibytes,
        0,
@@ -133,8 +141,12 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
     SCOPED_TRACE(c.name);
     FakeFile file(c.size, record, c.record_at, c.faults);
     ScopedLogCapture capture;
-    EXPECT_EQ(FindAttributionInFile(file), c.value);
+    RecordPlace place;
+    EXPECT_EQ(FindAttributionInFile(file, &place), c.value);
     EXPECT_EQ(capture.Bodies(), c.lines);
+    if (!c.value.empty()) {
+      EXPECT_EQ(place.offset, c.record_at);
+    }
   }
 }
 
