@@ -104,7 +104,7 @@ done <<'ROWS'
 2|unknown switch --in-place|read --in-place "$image"
 2|unknown switch --verbose|stamp --value=a --verbose "$image" out.exe
 2|unknown switch --value|reserve --value=a "$image" out.exe
-2|--in-place takes no value|stamp --value=a --in-place=yes "$image"
+2|--in-place takes no value|stamp --value=a --in-place=yes out.exe
 2|--key-id without its value|link --key-file=k --expires=9 --value=a https://x --key-id
 2|a usage error|plan --value=a --value-file=value.bin "$bases/base.exe"
 2|a usage error|reserve "$image"
@@ -141,7 +141,7 @@ expected=$(od -An -v -tu2 -w2 summed.exe | awk -v size="$(stat -c %s summed.exe)
 # beside them. FSIZE limits the size of files written (KiB); XFSZ=ignore
 # turns going past it into a failed write, as on a full disk, and otherwise
 # the tool is killed in the middle of writing. MIR_FAIL_IO makes writes fail
-# as a full disk (ENOSPC) or a failing device (EIO at fsync and close) does.
+# as a full disk (ENOSPC) or a failing device (EIO at fsync, and at close) does.
 sparse() {  # size, table offset: the image's table moved to the end of a sparse file
   cp "$image" hostile.exe
   truncate -s "$1" hostile.exe
@@ -193,7 +193,7 @@ a copy killed while it writes|long_value|copy|ulimit -f 1|153|
 in place on a full disk|long_value|in-place|export LD_PRELOAD=$failing_io MIR_FAIL_IO=enospc:0|1|cannot be written; it was put back as it was
 a copy onto a full disk|long_value|copy|export LD_PRELOAD=$failing_io MIR_FAIL_IO=enospc:600|1|cannot be written (No space left on device)
 a copy onto a failing disk|long_value|copy|export LD_PRELOAD=$failing_io MIR_FAIL_IO=sync|1|cannot be written (Input/output error)
-in place on a failing disk|long_value|in-place|export LD_PRELOAD=$failing_io MIR_FAIL_IO=sync|1|cannot be written
+in place on a disk that fails to sync|long_value|in-place|export LD_PRELOAD=$failing_io MIR_FAIL_IO=fsync|1|cannot be written
 ROWS
 
 # A base: reserve writes it, stamping fills its slot, plan describes it.
