@@ -31,14 +31,13 @@ void PrintUsages(FILE* out) {
 }
 
 // Every command's usage and help: what the manual page is made of.
-void PrintHelp() {
+void PrintToolHelp() {
   std::fputs(kAbout, stdout);
   std::fputc('\n', stdout);
   PrintUsages(stdout);
   for (const Command* command : kCommands) {
     std::fputc('\n', stdout);
-    std::fwrite(command->usage.data(), 1, command->usage.size(), stdout);
-    std::fwrite(command->help.data(), 1, command->help.size(), stdout);
+    PrintHelp(*command, stdout);
   }
 }
 
@@ -49,7 +48,7 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
   logging::ConfigureLogging(logging::LogSettings());
   const std::string_view first = arguments.size() > 1 ? arguments[1].bytes : "";
   if (first == "--help" || first == "-h") {
-    PrintHelp();
+    PrintToolHelp();
     return 0;
   }
   if (first == "--version") {

@@ -31,25 +31,30 @@ extern const Command kPlanCommand;
 extern const Command kReadCommand;
 extern const Command kLinkCommand;
 
+// The command's usage and help, as --help prints them.
+void PrintHelp(const Command& command, FILE* out);
 // "mir_attribution: FILE: REASON" on standard error; returns 1.
 int Refuse(const std::filesystem::path& file, std::string_view reason);
 // `reason` (if any), then `command`'s usage and help (if any), on standard
 // error; returns 2.
 int UsageError(std::string_view reason, const Command* command = nullptr);
 
-// Parses `arguments` with `command`'s switches and runs `run` on the
-// options; prints the help instead for --help, and refuses what the parser
-// refuses as a usage error.
+// The options type of a command's function.
 template <typename Options>
-int ParseAndRun(const Command& command, std::span<const Argument> arguments,
-                std::type_identity_t<std::span<const Switch<Options>>> switches,
-                int (*run)(const Options&)) {
-  Options options;
+Options OptionsOf(int (*)(const Options&));
+
+// A command's `run`: parses the arguments with `switches` and runs `run` on
+// the options; prints the help instead for --help, and refuses what the
+// parser refuses as a usage error.
+template <const Command& command, auto run, const auto& switches>
+int ParseAndRun(std::span<const Argument> arguments) {
+  decltype(OptionsOf(run)) options;
   std::string error;
-  if (!ParseOptions(arguments, switches, options, error)) return UsageError(error, &command);
+  if (!ParseOptions(arguments, std::span(switches), options, error)) {
+    return UsageError(error, &command);
+  }
   if (!options.help) return run(options);
-  std::fwrite(command.usage.data(), 1, command.usage.size(), stdout);
-  std::fwrite(command.help.data(), 1, command.help.size(), stdout);
+  PrintHelp(command, stdout);
   return 0;
 }
 

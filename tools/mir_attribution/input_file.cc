@@ -27,4 +27,10 @@ bool OpenInputFile(const std::filesystem::path& path, InputFile& input, std::str
   return true;
 }
 
+bool OpenSignedImage(const std::filesystem::path& path, InputFile& input,
+                     installer::SignedImage& image, std::string& error) {
+  return OpenInputFile(path, input, error) &&
+         installer::ReadSignedImage(input.size, input.read, image, error);
+}
+
 }  // namespace mir_attribution

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/signed_image.h"
 
 namespace mir_attribution {
 
@@ -22,6 +23,11 @@ struct InputFile {
 
 // False with the reason when `path` cannot be opened or its size read.
 bool OpenInputFile(const std::filesystem::path& path, InputFile& input, std::string& error);
+
+// The same, with the headers and certificate table of the signed launcher
+// it must be read (installer::ReadSignedImage, whose reason it gives).
+bool OpenSignedImage(const std::filesystem::path& path, InputFile& input,
+                     installer::SignedImage& image, std::string& error);
 
 }  // namespace mir_attribution
 

@@ -95,9 +95,7 @@ extern const Command kLinkCommand = {
     "  A value the launcher would not store, an expiry that is not in the future and a\n"
     "  URL_PREFIX holding a space, control character, non-ASCII byte, '?' or '#' are\n"
     "  refused. Exit status: 0 printed, 1 refused, 2 a usage error.\n",
-    [](std::span<const Argument> arguments) {
-      return ParseAndRun(kLinkCommand, arguments, kSwitches, Link);
-    },
+    ParseAndRun<kLinkCommand, Link, kSwitches>,
 };
 
 }  // namespace mir_attribution

@@ -97,9 +97,7 @@ extern const Command kPlanCommand = {
     "  stamped copy's ETag: BASE's with \"-\" and the first 16 hex digits of the value's\n"
     "  SHA-256 added. With a value, also stamped_sha256 and stamped_etag for it. A stamped\n"
     "  copy is refused. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n",
-    [](std::span<const Argument> arguments) {
-      return ParseAndRun(kPlanCommand, arguments, kSwitches, Plan);
-    },
+    ParseAndRun<kPlanCommand, Plan, kSwitches>,
 };
 
 }  // namespace mir_attribution

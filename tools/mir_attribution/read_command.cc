@@ -41,9 +41,7 @@ extern const Command kReadCommand = {
     "  --verbose  the search's log lines, on standard error\n"
     "\n"
     "  Exit status: 0 found, 1 not found or unreadable, 2 a usage error.\n",
-    [](std::span<const Argument> arguments) {
-      return ParseAndRun(kReadCommand, arguments, kSwitches, Read);
-    },
+    ParseAndRun<kReadCommand, Read, kSwitches>,
 };
 
 }  // namespace mir_attribution

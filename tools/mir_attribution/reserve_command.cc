@@ -1,5 +1,7 @@
 // mir_attribution reserve: the base of a release, the signed launcher with
 // an empty attribution slot that every stamp then fills.
+#include <array>
+
 #include "tools/mir_attribution/command.h"
 #include "tools/mir_attribution/input_file.h"
 #include "tools/mir_attribution/output_file.h"
@@ -8,6 +10,8 @@
 namespace mir_attribution {
 namespace {
 
+constexpr std::array<Switch<CommandOptions>, 0> kSwitches{};
+
 int Reserve(const CommandOptions& options) {
   if (options.operands.size() != 2) return UsageError("", &kReserveCommand);
   const std::filesystem::path& in = options.operands[0].path;
@@ -15,10 +19,7 @@ int Reserve(const CommandOptions& options) {
   std::string error;
   InputFile input;
   installer::SignedImage image;
-  if (!OpenInputFile(in, input, error) ||
-      !installer::ReadSignedImage(input.size, input.read, image, error)) {
-    return Refuse(in, error);
-  }
+  if (!OpenSignedImage(in, input, image, error)) return Refuse(in, error);
   installer::AttributionSlot slot;
   if (installer::FindAttributionSlot(image, slot, error)) {
     return Refuse(in, "it is a base already: it has an attribution slot");
@@ -53,9 +54,7 @@ extern const Command kReserveCommand = {
     "  already reserved IN, and an IN in which the launcher would find a value (the\n"
     "  message says where the record lies: a payload may hold one). Exit status: 0\n"
     "  written, 1 refused or failed, 2 a usage error.\n",
-    [](std::span<const Argument> arguments) {
-      return ParseAndRun(kReserveCommand, arguments, {}, Reserve);
-    },
+    ParseAndRun<kReserveCommand, Reserve, kSwitches>,
 };
 
 }  // namespace mir_attribution

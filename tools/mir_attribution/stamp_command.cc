@@ -92,10 +92,7 @@ int Stamp(const StampOptions& options) {
   // Everything is read and checked before anything is written.
   InputFile input;
   installer::SignedImage image;
-  if (!OpenInputFile(in, input, error) ||
-      !installer::ReadSignedImage(input.size, input.read, image, error)) {
-    return Refuse(in, error);
-  }
+  if (!OpenSignedImage(in, input, image, error)) return Refuse(in, error);
   StampEdit edit;
   installer::AttributionSlot slot;
   std::string not_a_base;
@@ -167,9 +164,7 @@ extern const Command kStampCommand = {
     "  would find lies. Files over 512 MiB, which the launcher never reads, and\n"
     "  certificate tables over 1 MiB are refused before they are read. Exit status: 0\n"
     "  stamped, 1 refused or failed (OUT, or FILE, as it was), 2 a usage error.\n",
-    [](std::span<const Argument> arguments) {
-      return ParseAndRun(kStampCommand, arguments, kSwitches, Stamp);
-    },
+    ParseAndRun<kStampCommand, Stamp, kSwitches>,
 };
 
 }  // namespace mir_attribution
