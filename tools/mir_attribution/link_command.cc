@@ -8,7 +8,7 @@
 #include "server/link_token.h"
 #include "server/link_url.h"
 #include "tools/mir_attribution/command.h"
-#include "tools/mir_attribution/value_argument.h"
+#include "tools/mir_attribution/command_input.h"
 
 namespace mir_attribution {
 namespace {
@@ -16,18 +16,24 @@ namespace {
 struct LinkOptions : CommandOptions {
   std::optional<Argument> key_file, key_id, expires, value, value_file, file_name;
 };
-constexpr Switch<LinkOptions> kSwitches[] = {
-    Bind<&LinkOptions::key_file>("key-file"),     Bind<&LinkOptions::key_id>("key-id"),
-    Bind<&LinkOptions::expires>("expires"),       Bind<&LinkOptions::value>("value"),
-    Bind<&LinkOptions::value_file>("value-file"), Bind<&LinkOptions::file_name>("file-name"),
-};
 
 int Refuse(const std::string& reason) {
   std::fprintf(stderr, "mir_attribution: link: %s\n", reason.c_str());
   return 1;
 }
 
-int Link(const LinkOptions& options) {
+int Link(std::span<const Argument> arguments) {
+  LinkOptions options;
+  if (const auto done = ParseCommandLine(kLinkCommand, arguments,
+                                         {{"key-file", &options.key_file},
+                                          {"key-id", &options.key_id},
+                                          {"expires", &options.expires},
+                                          {"value", &options.value},
+                                          {"value-file", &options.value_file},
+                                          {"file-name", &options.file_name}},
+                                         options)) {
+    return *done;
+  }
   if (options.value.has_value() == options.value_file.has_value() || !options.key_file ||
       !options.key_id || !options.expires || options.operands.size() != 1) {
     return UsageError("", &kLinkCommand);
@@ -95,7 +101,7 @@ extern const Command kLinkCommand = {
     "  A value the launcher would not store, an expiry that is not in the future and a\n"
     "  URL_PREFIX holding a space, control character, non-ASCII byte, '?' or '#' are\n"
     "  refused. Exit status: 0 printed, 1 refused, 2 a usage error.\n",
-    ParseAndRun<kLinkCommand, Link, kSwitches>,
+    Link,
 };
 
 }  // namespace mir_attribution

@@ -1,11 +1,11 @@
 // mir_attribution plan: what a server needs to serve stamped copies of a
 // base without this tool, as JSON, with the server's own ETag function.
+#include "absl/strings/str_replace.h"
 #include "base/hash/sha256.h"
 #include "server/download_etag.h"
 #include "server/release_base.h"
 #include "tools/mir_attribution/command.h"
-#include "tools/mir_attribution/input_file.h"
-#include "tools/mir_attribution/value_argument.h"
+#include "tools/mir_attribution/command_input.h"
 
 namespace mir_attribution {
 namespace {
@@ -13,22 +13,19 @@ namespace {
 struct PlanOptions : CommandOptions {
   std::optional<Argument> value, value_file;
 };
-constexpr Switch<PlanOptions> kSwitches[] = {
-    Bind<&PlanOptions::value>("value"),
-    Bind<&PlanOptions::value_file>("value-file"),
-};
 
 // A JSON string holding `text`, which is ASCII.
-std::string Quoted(std::string_view text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return quoted + "\"";
+std::string Quoted(const std::string& text) {
+  return "\"" + absl::StrReplaceAll(text, {{"\\", "\\\\"}, {"\"", "\\\""}}) + "\"";
 }
 
-int Plan(const PlanOptions& options) {
+int Plan(std::span<const Argument> arguments) {
+  PlanOptions options;
+  if (const auto done = ParseCommandLine(
+          kPlanCommand, arguments, {{"value", &options.value}, {"value-file", &options.value_file}},
+          options)) {
+    return *done;
+  }
   if (options.operands.size() != 1 || (options.value && options.value_file)) {
     return UsageError("", &kPlanCommand);
   }
@@ -97,7 +94,7 @@ extern const Command kPlanCommand = {
     "  stamped copy's ETag: BASE's with \"-\" and the first 16 hex digits of the value's\n"
     "  SHA-256 added. With a value, also stamped_sha256 and stamped_etag for it. A stamped\n"
     "  copy is refused. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n",
-    ParseAndRun<kPlanCommand, Plan, kSwitches>,
+    Plan,
 };
 
 }  // namespace mir_attribution

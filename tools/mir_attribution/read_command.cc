@@ -9,9 +9,13 @@ namespace {
 struct ReadOptions : CommandOptions {
   bool verbose = false;
 };
-constexpr Switch<ReadOptions> kSwitches[] = {Bind<&ReadOptions::verbose>("verbose")};
 
-int Read(const ReadOptions& options) {
+int Read(std::span<const Argument> arguments) {
+  ReadOptions options;
+  if (const auto done =
+          ParseCommandLine(kReadCommand, arguments, {{"verbose", &options.verbose}}, options)) {
+    return *done;
+  }
   if (options.operands.size() != 1) return UsageError("", &kReadCommand);
   if (options.verbose) {
     logging::LogSettings settings;
@@ -41,7 +45,7 @@ extern const Command kReadCommand = {
     "  --verbose  the search's log lines, on standard error\n"
     "\n"
     "  Exit status: 0 found, 1 not found or unreadable, 2 a usage error.\n",
-    ParseAndRun<kReadCommand, Read, kSwitches>,
+    Read,
 };
 
 }  // namespace mir_attribution

@@ -1,18 +1,16 @@
 // mir_attribution reserve: the base of a release, the signed launcher with
 // an empty attribution slot that every stamp then fills.
-#include <array>
-
 #include "tools/mir_attribution/command.h"
-#include "tools/mir_attribution/input_file.h"
+#include "tools/mir_attribution/command_input.h"
 #include "tools/mir_attribution/output_file.h"
 #include "tools/mir_attribution/stamp.h"
 
 namespace mir_attribution {
 namespace {
 
-constexpr std::array<Switch<CommandOptions>, 0> kSwitches{};
-
-int Reserve(const CommandOptions& options) {
+int Reserve(std::span<const Argument> arguments) {
+  CommandOptions options;
+  if (const auto done = ParseCommandLine(kReserveCommand, arguments, {}, options)) return *done;
   if (options.operands.size() != 2) return UsageError("", &kReserveCommand);
   const std::filesystem::path& in = options.operands[0].path;
   const std::filesystem::path& out = options.operands[1].path;
@@ -54,7 +52,7 @@ extern const Command kReserveCommand = {
     "  already reserved IN, and an IN in which the launcher would find a value (the\n"
     "  message says where the record lies: a payload may hold one). Exit status: 0\n"
     "  written, 1 refused or failed, 2 a usage error.\n",
-    ParseAndRun<kReserveCommand, Reserve, kSwitches>,
+    Reserve,
 };
 
 }  // namespace mir_attribution

@@ -4,10 +4,9 @@
 #include <functional>
 
 #include "tools/mir_attribution/command.h"
-#include "tools/mir_attribution/input_file.h"
+#include "tools/mir_attribution/command_input.h"
 #include "tools/mir_attribution/output_file.h"
 #include "tools/mir_attribution/stamp.h"
-#include "tools/mir_attribution/value_argument.h"
 
 namespace mir_attribution {
 namespace {
@@ -17,11 +16,6 @@ namespace fs = std::filesystem;
 struct StampOptions : CommandOptions {
   std::optional<Argument> value, value_file, form;
   bool fix_checksum = false, in_place = false;
-};
-constexpr Switch<StampOptions> kSwitches[] = {
-    Bind<&StampOptions::value>("value"),       Bind<&StampOptions::value_file>("value-file"),
-    Bind<&StampOptions::form>("form"),         Bind<&StampOptions::fix_checksum>("fix-checksum"),
-    Bind<&StampOptions::in_place>("in-place"),
 };
 
 // Hands the stamped file to `consume` in chunks of up to a mebibyte.
@@ -70,7 +64,17 @@ bool WriteInPlace(const StampEdit& edit, const fs::path& path, InputFile& input,
   return false;
 }
 
-int Stamp(const StampOptions& options) {
+int Stamp(std::span<const Argument> arguments) {
+  StampOptions options;
+  if (const auto done = ParseCommandLine(kStampCommand, arguments,
+                                         {{"value", &options.value},
+                                          {"value-file", &options.value_file},
+                                          {"form", &options.form},
+                                          {"fix-checksum", &options.fix_checksum},
+                                          {"in-place", &options.in_place}},
+                                         options)) {
+    return *done;
+  }
   const size_t files = options.in_place ? 1 : 2;
   if (options.value.has_value() == options.value_file.has_value() ||
       options.operands.size() != files) {
@@ -164,7 +168,7 @@ extern const Command kStampCommand = {
     "  would find lies. Files over 512 MiB, which the launcher never reads, and\n"
     "  certificate tables over 1 MiB are refused before they are read. Exit status: 0\n"
     "  stamped, 1 refused or failed (OUT, or FILE, as it was), 2 a usage error.\n",
-    ParseAndRun<kStampCommand, Stamp, kSwitches>,
+    Stamp,
 };
 
 }  // namespace mir_attribution
