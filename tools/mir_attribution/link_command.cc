@@ -17,11 +17,6 @@ struct LinkOptions : CommandOptions {
   std::optional<Argument> key_file, key_id, expires, value, value_file, file_name;
 };
 
-int Refuse(const std::string& reason) {
-  std::fprintf(stderr, "mir_attribution: link: %s\n", reason.c_str());
-  return 1;
-}
-
 int Link(std::span<const Argument> arguments) {
   LinkOptions options;
   if (const auto done = ParseCommandLine(kLinkCommand, arguments,
@@ -52,25 +47,26 @@ int Link(std::span<const Argument> arguments) {
   }
   std::string value, error;
   base::SecretBytes key;
-  if (!ReadValue(options.value, options.value_file, value, error)) return Refuse(error);
+  if (!ReadValue(options.value, options.value_file, value, error)) return Refuse("link", error);
   // The one rule the launcher and every server apply: the slot is filled as a
   // server would fill it, and the link is refused when that fails.
   std::vector<uint8_t> slot(installer::kAttributionSlotSize);
   if (!installer::FillAttributionSlot(value, installer::RecordForm::kTrailer, slot, error)) {
-    return Refuse("the launcher would refuse the value: " + error);
+    return Refuse("link", "the launcher would refuse the value: " + error);
   }
   const std::string key_file = options.key_file->path.string();
   if (!server::ReadLinkKeyFile(key_file, key, error)) {
-    return Refuse("key file " + key_file + " " + error);
+    return Refuse("link", "key file " + key_file + " " + error);
   }
   if (expires <= static_cast<uint64_t>(std::time(nullptr))) {
-    return Refuse("the link would have expired already (--expires=" + options.expires->bytes + ")");
+    return Refuse("link",
+                  "the link would have expired already (--expires=" + options.expires->bytes + ")");
   }
   const std::string token =
       server::MakeLinkToken(options.key_id->bytes, key.span(), file_name, value, expires);
   std::string url;
   if (!server::FormatLinkUrl(options.operands[0].bytes, token, file_name, url, error)) {
-    return Refuse(error);
+    return Refuse("link", error);
   }
   std::printf("%s\n", url.c_str());
   return 0;
