@@ -5,40 +5,24 @@
 #include "logging/logging.h"
 #include "tools/mir_attribution/command.h"
 
-// The release's version, from the build; a build without one says so.
-#ifndef MIR_TOOL_VERSION
-#define MIR_TOOL_VERSION "0.0.0.0 (unreleased)"
-#endif
-
 namespace mir_attribution {
 namespace {
 
 constexpr const Command* kCommands[] = {&kStampCommand, &kReserveCommand, &kPlanCommand,
                                         &kReadCommand, &kLinkCommand};
 
-constexpr char kAbout[] =
-    "mir_attribution stamps download-attribution values into the signed Mirelo Browser\n"
-    "setup launcher without breaking its signature, makes the base of a release that a\n"
-    "download server stamps per download, and signs the links such a server accepts.\n";
-constexpr char kGlobalUsage[] = "mir_attribution --help | --version | COMMAND --help\n";
-
-void PrintUsages(FILE* out) {
-  std::fputs("usage:\n", out);
+// Every command's usage, the manual page's synopsis: "usage: " before the
+// first line, each line after it indented as much.
+void PrintUsage(FILE* out) {
+  const char* indent = "usage: ";
   for (const Command* command : kCommands) {
-    std::fwrite(command->usage.data(), 1, command->usage.size(), out);
+    for (std::string_view rest = command->usage; !rest.empty(); indent = "       ") {
+      const std::string_view line = rest.substr(0, rest.find('\n') + 1);
+      std::fprintf(out, "%s%.*s", indent, static_cast<int>(line.size()), line.data());
+      rest.remove_prefix(line.size());
+    }
   }
-  std::fputs(kGlobalUsage, out);
-}
-
-// Every command's usage and help: what the manual page is made of.
-void PrintToolHelp() {
-  std::fputs(kAbout, stdout);
-  std::fputc('\n', stdout);
-  PrintUsages(stdout);
-  for (const Command* command : kCommands) {
-    std::fputc('\n', stdout);
-    PrintHelp(*command, stdout);
-  }
+  std::fprintf(out, "%smir_attribution --help | COMMAND --help | --version\n", indent);
 }
 
 }  // namespace
@@ -47,11 +31,11 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
   // The searches log what they find; only read --verbose shows it.
   logging::ConfigureLogging(logging::LogSettings());
   const std::string_view first = arguments.size() > 1 ? arguments[1].bytes : "";
-  if (first == "--help" || first == "-h") {
-    PrintToolHelp();
+  if ((first == "--help" || first == "-h") && arguments.size() == 2) {
+    PrintUsage(stdout);
     return 0;
   }
-  if (first == "--version") {
+  if (first == "--version" && arguments.size() == 2) {
     std::printf("mir_attribution %s\n", MIR_TOOL_VERSION);
     return 0;
   }
@@ -62,7 +46,7 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
     std::fprintf(stderr, "mir_attribution: unknown %s %s\n", first[0] == '-' ? "switch" : "command",
                  arguments[1].bytes.c_str());
   }
-  PrintUsages(stderr);
+  PrintUsage(stderr);
   return 2;
 }
 

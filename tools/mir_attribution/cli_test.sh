@@ -7,8 +7,7 @@ bases=$(realpath "$(dirname "$0")/testdata/base") failing_io=$(realpath "$4")
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
-# Whole, before grep reads it: --help is longer than one pipe write.
-grep -q "mir_attribution stamp" <<<"$("$tool" --help)" || fail "--help"
+"$tool" --help | grep -q "mir_attribution stamp" || fail "--help"
 for option in --value= --value-file= --form=trailer --form=delimited --fix-checksum --in-place; do
   "$tool" stamp --help | grep -q -- "$option" || fail "stamp --help does not document $option"
 done
@@ -96,7 +95,7 @@ while IFS='|' read -r expected text arguments; do
   [[ $output == *"$text"* ]] || fail "$arguments: output: $output"
 done <<'ROWS'
 0|mir_attribution link --key-file=FILE|--help
-0|Writes BASE, the base of a release|-h
+0|       mir_attribution reserve IN BASE|-h
 0|mir_attribution |--version
 0|--verbose  the search's log lines|read --help
 2|unknown command frobnicate|frobnicate
