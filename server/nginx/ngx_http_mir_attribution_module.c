@@ -531,6 +531,13 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   r->headers_out.content_length_n = of.size;
   r->headers_out.last_modified_time = -1;
 
+  /* Without a modification date, If-Modified-Since and If-Unmodified-Since
+   * are ignored (RFC 9110, 13.1.3 and 13.1.4): nginx's filter would answer
+   * every If-Unmodified-Since with 412, failing a download manager's resume,
+   * and let If-Modified-Since outweigh a matching If-None-Match. */
+  r->headers_in.if_modified_since = NULL;
+  r->headers_in.if_unmodified_since = NULL;
+
   /* nginx's ETag header (with whatever fields it fills), holding ours. */
   if (ngx_http_set_etag(r) != NGX_OK) {
     return NGX_HTTP_INTERNAL_SERVER_ERROR;
