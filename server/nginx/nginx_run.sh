@@ -30,9 +30,10 @@ http {
 EOF
 }
 
-# nginx_start WORK WRITE_CONFIG PATH: picks a port nothing listens on, has
-# `WRITE_CONFIG PORT` write WORK/nginx.conf, starts nginx in the foreground
-# as a child and waits until PATH answers. Sets nginx_pid and nginx_port;
+# nginx_start WORK WRITE_CONFIG PATH [SCHEME]: picks a port nothing listens
+# on, has `WRITE_CONFIG PORT` write WORK/nginx.conf, starts nginx in the
+# foreground as a child and waits until PATH answers (over SCHEME, http by
+# default; https with any certificate). Sets nginx_pid and nginx_port;
 # false (nginx's messages on standard error) after ten tries.
 nginx_start() {
   local attempt
@@ -45,7 +46,7 @@ nginx_start() {
     /usr/sbin/nginx -p "$1" -c "$1/nginx.conf" -g "daemon off;" 2>"$1/nginx.stderr" &
     nginx_pid=$!
     for _ in $(seq 50); do
-      curl -sfI -o /dev/null "http://127.0.0.1:$nginx_port$3" && return 0
+      curl -sfkI -o /dev/null "${4:-http}://127.0.0.1:$nginx_port$3" && return 0
       kill -0 "$nginx_pid" 2>/dev/null || break
       sleep 0.1
     done
