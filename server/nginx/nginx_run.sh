@@ -3,10 +3,12 @@
 # all inside it), never as a daemon.
 
 # nginx_config FILE PORT WORK MODULE LOCATIONS [HTTP_LINES] [LOG_LEVEL]
+# The workers run as nginx_worker_user ("USER GROUP") when it is set.
 nginx_config() {
   local user=
   # As root nginx would run its workers as nobody, who may not reach WORK.
   [ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
+  [ -z "${nginx_worker_user:-}" ] || user="user $nginx_worker_user;"
   mkdir -p "$3/tmp"
   cat >"$1" <<EOF
 load_module $4;
