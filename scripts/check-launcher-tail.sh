@@ -11,6 +11,7 @@ launcher=$1
 shift
 [ -f "$launcher" ] && [ -r "$launcher" ] || { echo "check-launcher-tail.sh: cannot read $launcher" >&2; exit 2; }
 if found=$("$@" read "$launcher" 2>/dev/null); then
+  found=${found%$'\r'}  # the Windows tool under Wine ends its line with CR LF
   echo "check-launcher-tail.sh: the launcher's own search finds a record in $launcher" \
     "(the value \"$found\"): a payload ends with CHANNEL_INFO tags in the launcher's last 1 MiB;" \
     "unstamped copies would store that value. Put other bytes at the payload's end." >&2
