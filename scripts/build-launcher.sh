@@ -26,6 +26,6 @@ mkdir -p "$top/build"
     cmake -S "$top" --preset native && cmake --build --preset native --target mir_attribution; } \
   >"$log" 2>&1 || { tail -40 "$log"; echo "build-launcher.sh: the build failed (whole log: $log)" >&2; exit 1; }
 launcher="$top/build/release/bin/mir_setup_launcher.exe"
-"$top/scripts/check-launcher-tail.sh" "$launcher" "$top/build/native/bin/mir_attribution"
+"$top/scripts/check-launcher-tail.sh" "$launcher" "$top/build/native/bin/mir_attribution" || exit 1
 cp "$launcher" "$output"
 echo "built $output, version $MIR_VERSION"
