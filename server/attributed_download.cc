@@ -5,7 +5,7 @@
 namespace server {
 
 DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
-                          int64_t now, int64_t mtime, const installer::AttributionSlot& slot,
+                          int64_t now, const ReleaseBase& release,
                           installer::MutableByteSpan slot_bytes) {
   DownloadPlan plan;
   std::string value, error;
@@ -13,7 +13,7 @@ DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::str
     plan.reason = "the link has no token";
   } else if (!VerifyLinkToken(keys, token, file_name, now, value, error)) {
     plan.reason = error;
-  } else if (slot_bytes.size() != slot.size) {
+  } else if (slot_bytes.size() != release.slot.size) {
     plan.reason = "the slot buffer does not match the slot";
   } else if (!installer::FillAttributionSlot(value, installer::RecordForm::kTrailer, slot_bytes,
                                              error)) {
@@ -21,7 +21,7 @@ DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::str
   } else {
     plan.stamped = true;
   }
-  plan.etag = DownloadEtag(mtime, slot.file_size,
+  plan.etag = DownloadEtag(release.digest,
                            plan.stamped ? std::optional<std::string_view>(value) : std::nullopt);
   return plan;
 }

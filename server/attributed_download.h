@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "mir_installer_win/installer/attribution_slot.h"
 #include "server/link_token.h"
+#include "server/release_base.h"
 
 namespace server {
 
@@ -22,11 +22,10 @@ struct DownloadPlan {
   std::string reason;  // why the base is sent unchanged; empty when stamped
 };
 
-// `token` is the link's token (empty when the URL has none); `mtime` and
-// `slot` describe the base. When stamped, `slot_bytes` (slot.size bytes)
-// holds the filled slot.
+// `token` is the link's token (empty when the URL has none). When stamped,
+// `slot_bytes` (release.slot.size bytes) holds the filled slot.
 DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
-                          int64_t now, int64_t mtime, const installer::AttributionSlot& slot,
+                          int64_t now, const ReleaseBase& release,
                           installer::MutableByteSpan slot_bytes);
 
 }  // namespace server

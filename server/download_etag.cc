@@ -1,24 +1,30 @@
 #include "server/download_etag.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <span>
 
-#include "base/hash/sha256.h"
-
 namespace server {
+namespace {
 
-std::string DownloadEtag(int64_t mtime, uint64_t size, std::optional<std::string_view> value) {
-  char text[64];
-  // nginx prints the time as an unsigned hexadecimal number too.
-  std::snprintf(text, sizeof text, "\"%" PRIx64 "-%" PRIx64, static_cast<uint64_t>(mtime), size);
-  std::string etag = text;
+constexpr size_t kDigestPartSize = 8;  // bytes: 16 hex digits
+
+std::string Part(const base::Sha256Digest& digest) {
+  return base::HexEncode(std::span(digest).first(kDigestPartSize));
+}
+
+}  // namespace
+
+std::string DownloadEtag(const base::Sha256Digest& release_digest,
+                         std::optional<std::string_view> value) {
+  std::string etag = "\"" + Part(release_digest);
   if (value) {
-    const base::Sha256Digest digest =
-        base::Sha256Of(std::span(reinterpret_cast<const uint8_t*>(value->data()), value->size()));
-    etag += "-" + base::HexEncode(std::span(digest).first(8));
+    etag += "-" + Part(base::Sha256Of(
+                      std::span(reinterpret_cast<const uint8_t*>(value->data()), value->size())));
   }
   return etag + "\"";
+}
+
+std::string StampedEtagRule(const base::Sha256Digest& release_digest) {
+  return "\"" + Part(release_digest) + "-<first 16 hex digits of SHA-256(value)>\"";
 }
 
 }  // namespace server

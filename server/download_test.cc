@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -9,7 +10,10 @@
 #include "server/download_etag.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
+#include "server/link_url.h"
+#include "server/release_base.h"
 #include "testing/scoped_temp_dir.h"
+#include "testing/synthetic_pe_image.h"
 
 namespace server {
 namespace {
@@ -18,11 +22,14 @@ constexpr char kName[] = "mirelo_browser_setup.exe";
 constexpr uint64_t kExpires = 1893456000;
 const std::string kValue = "src=web&name=caf\xc3\xa9";
 
-std::vector<uint8_t> Key(uint8_t first) {
-  std::vector<uint8_t> key(32);
-  for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(first + i);
+base::SecretBytes Key(uint8_t first) {
+  base::SecretBytes key(32);
+  for (size_t i = 0; i < key.size(); ++i) key.data()[i] = static_cast<uint8_t>(first + i);
   return key;
 }
+
+// The first bytes of SHA-256("release") (sha256sum): all that an ETag shows.
+constexpr base::Sha256Digest kReleaseDigest = {0xa4, 0xd4, 0x51, 0xec, 0x23, 0x46, 0x37, 0x26};
 
 // Two live keys, as while keys are rotated.
 void AddTwoKeys(LinkKeys& keys) {
@@ -33,14 +40,14 @@ void AddTwoKeys(LinkKeys& keys) {
 
 // The token as the README documents it, computed with Python's hmac and base64.
 TEST(LinkTokenTest, MatchesTheDocumentedFormat) {
-  EXPECT_EQ(MakeLinkToken("k1", Key(0), kName, kValue, kExpires),
+  EXPECT_EQ(MakeLinkToken("k1", Key(0).span(), kName, kValue, kExpires),
             "c3JjPXdlYiZuYW1lPWNhZsOp.1893456000.k1.yX9qU6vwwSCGU3vvVWZ_G4yrDVBr2WjXrONMx6uBvno");
-  EXPECT_EQ(DownloadEtag(0x6b19a346, 0x23f0, kValue), "\"6b19a346-23f0-c8e499798dced9c7\"");
-  EXPECT_EQ(DownloadEtag(0x6b19a346, 0x23f0, std::nullopt), "\"6b19a346-23f0\"");
+  EXPECT_EQ(DownloadEtag(kReleaseDigest, kValue), "\"a4d451ec23463726-c8e499798dced9c7\"");
+  EXPECT_EQ(DownloadEtag(kReleaseDigest, std::nullopt), "\"a4d451ec23463726\"");
 }
 
 TEST(LinkTokenTest, AcceptsOnlyUnalteredLiveTokensForTheirFile) {
-  const std::string good = MakeLinkToken("k1", Key(0), kName, kValue, kExpires);
+  const std::string good = MakeLinkToken("k1", Key(0).span(), kName, kValue, kExpires);
   // `good` with one field changed.
   const auto altered = [&good](const std::function<void(LinkToken&)>& change) {
     LinkToken token;
@@ -57,10 +64,11 @@ TEST(LinkTokenTest, AcceptsOnlyUnalteredLiveTokensForTheirFile) {
     const char* reason = nullptr;  // null: accepted
   } cases[] = {
       {"live", good},
-      {"second key", MakeLinkToken("k2", Key(100), kName, kValue, kExpires)},
+      {"second key", MakeLinkToken("k2", Key(100).span(), kName, kValue, kExpires)},
       {"expired", good, kName, kExpires, "expired"},
       {"before 1970", good, kName, -1, "expired"},
-      {"unknown key id", MakeLinkToken("k3", Key(0), kName, kValue, kExpires), kName, 0, "no key"},
+      {"unknown key id", MakeLinkToken("k3", Key(0).span(), kName, kValue, kExpires), kName, 0,
+       "no key"},
       {"other key's id", altered([](LinkToken& t) { t.key_id = "k2"; }), kName, 0, "MAC"},
       {"bit in the MAC", altered([](LinkToken& t) { t.mac[31] ^= 1; }), kName, 0, "MAC"},
       {"bit in the value", altered([](LinkToken& t) { t.value[0] ^= 1; }), kName, 0, "MAC"},
@@ -124,40 +132,50 @@ TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStores) {
   };
   LinkKeys keys;
   AddTwoKeys(keys);
-  installer::AttributionSlot slot;
-  slot.file_size = 9200;
-  slot.offset = slot.file_size - slot.size;
+  ReleaseBase release;
+  release.slot.file_size = 9200;
+  release.slot.offset = release.slot.file_size - release.slot.size;
+  release.digest = kReleaseDigest;
+  const installer::AttributionSlot& slot = release.slot;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string token = c.token ? MakeLinkToken("k1", Key(0), kName, c.value, kExpires) : "";
+    const std::string token =
+        c.token ? MakeLinkToken("k1", Key(0).span(), kName, c.value, kExpires) : "";
     std::vector<uint8_t> bytes(slot.size, 0xAA), expected(slot.size);
-    const DownloadPlan plan = PlanDownload(keys, token, kName, 0, 77, slot, bytes);
+    const DownloadPlan plan = PlanDownload(keys, token, kName, 0, release, bytes);
     EXPECT_EQ(plan.stamped, c.reason == nullptr);
     if (c.reason) {
       EXPECT_NE(plan.reason.find(c.reason), std::string::npos) << plan.reason;
-      EXPECT_EQ(plan.etag, DownloadEtag(77, slot.file_size, std::nullopt));
+      EXPECT_EQ(plan.etag, DownloadEtag(kReleaseDigest, std::nullopt));
       continue;
     }
     std::string error;
     ASSERT_TRUE(
         installer::FillAttributionSlot(c.value, installer::RecordForm::kTrailer, expected, error));
     EXPECT_EQ(bytes, expected);
-    EXPECT_EQ(plan.etag, DownloadEtag(77, slot.file_size, c.value));
+    EXPECT_EQ(plan.etag, DownloadEtag(kReleaseDigest, c.value));
   }
 }
 
-TEST(LinkKeyFileTest, RefusesFilesThatCannotHoldAPrivateKey) {
+TEST(LinkKeyFileTest, ReadsOnlyFilesThatOnlyRootCanChange) {
   const test_support::ScopedTempDir dir;
+  constexpr uid_t kNobody = 65534;
   const struct {
     const char* name;
     size_t size;  // 0: not created
     mode_t mode;
     const char* reason = nullptr;  // null: read
+    uid_t owner = 0;               // 0: the test's user
   } cases[] = {
       {"private", 32, 0600},
       {"group-readable, longest", 4096, 0640},
+      {"read-only", 32, 0400},
       {"missing", 0, 0600, "cannot be read"},
       {"world-readable", 32, 0644, "every user"},
+      {"world-writable", 32, 0602, "writable by its group or every user"},
+      {"group- and world-writable", 32, 0622, "writable by its group"},
+      {"group-writable", 32, 0660, "writable by its group"},
+      {"another user's", 32, 0600, "is owned by user 65534, neither root nor user", kNobody},
       {"short", 31, 0600, "31 bytes"},
       {"long", 4097, 0600, "4097 bytes"},
   };
@@ -168,20 +186,125 @@ TEST(LinkKeyFileTest, RefusesFilesThatCannotHoldAPrivateKey) {
       std::ofstream(path, std::ios::binary) << std::string(c.size, 'k');
       chmod(path.c_str(), c.mode);
     }
-    std::vector<uint8_t> key;
+    if (c.owner && chown(path.c_str(), c.owner, static_cast<gid_t>(-1)) != 0) {
+      ASSERT_NE(geteuid(), 0u) << "root could not give the file away";
+      continue;  // only root can give a file away
+    }
+    base::SecretBytes key(7);
     std::string error;
     EXPECT_EQ(ReadLinkKeyFile(path, key, error), c.reason == nullptr);
     if (c.reason) {
       EXPECT_NE(error.find(c.reason), std::string::npos) << error;
       EXPECT_EQ(error.find("kkkk"), std::string::npos);
+      EXPECT_EQ(key.size(), 0u);
     } else {
-      EXPECT_EQ(key, std::vector<uint8_t>(c.size, 'k'));
+      EXPECT_EQ(std::string(key.data(), key.data() + key.size()), std::string(c.size, 'k'));
     }
   }
-  std::vector<uint8_t> key;
+  base::SecretBytes key;
   std::string error;
   EXPECT_FALSE(ReadLinkKeyFile(dir.path().string(), key, error));
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+}
+
+// The release digest covers exactly the bytes the signature does not: the
+// checksum field (0xD8), the certificate directory entry (0x128) and the
+// table before the slot (0x200 to 0x210). Expected digests from Python's
+// hashlib over those bytes.
+TEST(ReleaseBaseTest, IdentifiesABaseByWhatItsSignatureDoesNotCover) {
+  const std::string reserved = "a7c097a930e13a549605140bfa1d07f3bd19f8dcc17fe42e318e27f0ec81d474";
+  const struct {
+    const char* name;
+    void (*change)(test_support::SyntheticImage&);
+    std::string digest;  // empty: refused
+    const char* reason = "";
+  } cases[] = {
+      {"a reserved base", [](test_support::SyntheticImage&) {}, reserved},
+      {"a covered byte changed", [](test_support::SyntheticImage& i) { i.Put(0x10, "x"); },
+       reserved},
+      {"the checksum changed", [](test_support::SyntheticImage& i) { i.Put(0xD8, "\x01"); },
+       "c95410a54d830191ef818e27bae01cd0de42c7ce5cb0c4dfea10de43b6a25f4b"},
+      {"a stamped copy",
+       [](test_support::SyntheticImage& i) {
+         i.Put(0x210, std::string("MIRBCH01\x01\0\0\0x", 13));
+       },
+       "", kStampedCopyReason},
+      {"a signed file without a slot",
+       [](test_support::SyntheticImage& i) { i = test_support::BaseSyntheticImage(); }, "",
+       "no attribution slot"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::SyntheticImage image = test_support::ReservedSyntheticImage();
+    c.change(image);
+    const auto read_at = [&image](uint64_t offset, installer::MutableByteSpan into) {
+      if (offset > image.bytes.size() || into.size() > image.bytes.size() - offset) return false;
+      std::copy_n(image.bytes.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
+      return true;
+    };
+    ReleaseBase release;
+    std::string error;
+    EXPECT_EQ(FindReleaseBase(image.bytes.size(), read_at, release, error), !c.digest.empty());
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    if (!c.digest.empty()) {
+      EXPECT_EQ(base::HexEncode(release.digest), c.digest);
+    }
+  }
+}
+
+TEST(LinkUrlTest, EncodesTheFileNameAsOneSegmentOrRefuses) {
+  const struct {
+    std::string prefix;
+    std::string file_name;
+    std::string url_or_reason;
+    bool ok = true;
+  } cases[] = {
+      {"https://dl.example.com/download", "mirelo_browser_setup.exe",
+       "https://dl.example.com/download/T/mirelo_browser_setup.exe"},
+      {"https://dl.example.com/download//", "setup-1.2~b.exe",
+       "https://dl.example.com/download/T/setup-1.2~b.exe"},
+      {"http://h/d", "x%41.exe", "http://h/d/T/x%2541.exe"},
+      {"http://h/d", "a b+c.exe", "http://h/d/T/a%20b%2Bc.exe"},
+      {"http://h/d", "caf\xc3\xa9?#.exe", "http://h/d/T/caf%C3%A9%3F%23.exe"},
+      {"http://h/d", "x\x7fy", "control character", false},
+      {"http://h/d", "", "empty, \".\" or \"..\"", false},
+      {"http://h/d\n", "a.exe", "URL prefix", false},
+      {"http://h/d#", "a.exe", "URL prefix", false},
+      {"http://h\xc3\xa9/d", "a.exe", "URL prefix", false},
+      {"/", "a.exe", "URL prefix", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prefix + " " + c.file_name);
+    std::string url, error;
+    EXPECT_EQ(FormatLinkUrl(c.prefix, "T", c.file_name, url, error), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(url, c.url_or_reason);
+    } else {
+      EXPECT_NE(error.find(c.url_or_reason), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(LinkTokenTest, ExpiriesAre1To19DigitsWithoutALeadingZero) {
+  const struct {
+    const char* text;
+    std::optional<uint64_t> expires;
+  } cases[] = {
+      {"0", 0},
+      {"1893456000", 1893456000},
+      {"9999999999999999999", 9999999999999999999u},
+      {"18446744073709551616", std::nullopt},  // 2^64: 20 digits
+      {"", std::nullopt},
+      {"12a", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    uint64_t expires = 7;
+    EXPECT_EQ(ParseLinkExpires(c.text, expires), c.expires.has_value());
+    if (c.expires) {
+      EXPECT_EQ(expires, *c.expires);
+    }
+  }
 }
 
 }  // namespace

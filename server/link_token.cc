@@ -13,8 +13,9 @@ std::span<const uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-// The decimal number in `text`: 1 to 19 digits without a leading zero.
-bool ParseExpires(std::string_view text, uint64_t& expires) {
+}  // namespace
+
+bool ParseLinkExpires(std::string_view text, uint64_t& expires) {
   if (text.empty() || text.size() > kMaxExpiresDigits || (text[0] == '0' && text.size() > 1)) {
     return false;
   }
@@ -25,8 +26,6 @@ bool ParseExpires(std::string_view text, uint64_t& expires) {
   }
   return true;
 }
-
-}  // namespace
 
 bool IsValidKeyId(std::string_view id) {
   return !id.empty() && id.size() <= kMaxKeyIdLength &&
@@ -62,7 +61,7 @@ bool ParseLinkToken(std::string_view text, LinkToken& token, std::string& error)
     error = "the token's value is not base64url";
     return false;
   }
-  if (!ParseExpires(fields[1], token.expires)) {
+  if (!ParseLinkExpires(fields[1], token.expires)) {
     error = "the token's expiry is not a decimal number";
     return false;
   }
@@ -108,14 +107,7 @@ std::string MakeLinkToken(std::string_view key_id, std::span<const uint8_t> key,
   return FormatLinkToken(token);
 }
 
-LinkKeys::~LinkKeys() {
-  for (auto& [id, key] : keys_) {
-    volatile uint8_t* bytes = key.data();
-    for (size_t i = 0; i < key.size(); ++i) bytes[i] = 0;
-  }
-}
-
-bool LinkKeys::Add(std::string_view id, std::vector<uint8_t> key, std::string& error) {
+bool LinkKeys::Add(std::string_view id, base::SecretBytes key, std::string& error) {
   if (!IsValidKeyId(id)) {
     error = "a key id is 1 to 32 of A-Z a-z 0-9 - _";
   } else if (key.size() < kMinLinkKeySize || key.size() > kMaxLinkKeySize) {
@@ -128,7 +120,7 @@ bool LinkKeys::Add(std::string_view id, std::vector<uint8_t> key, std::string& e
   return false;
 }
 
-const std::vector<uint8_t>* LinkKeys::Find(std::string_view id) const {
+const base::SecretBytes* LinkKeys::Find(std::string_view id) const {
   const auto found = keys_.find(id);
   return found == keys_.end() ? nullptr : &found->second;
 }
@@ -137,12 +129,12 @@ bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_vi
                      int64_t now, std::string& value, std::string& reason) {
   LinkToken token;
   if (!ParseLinkToken(text, token, reason)) return false;
-  const std::vector<uint8_t>* key = keys.Find(token.key_id);
+  const base::SecretBytes* key = keys.Find(token.key_id);
   if (!key) {
     reason = "no key has the token's id " + token.key_id;
     return false;
   }
-  const base::Sha256Digest expected = LinkMac(*key, file_name, token.value, token.expires);
+  const base::Sha256Digest expected = LinkMac(key->span(), file_name, token.value, token.expires);
   if (!base::ConstantTimeEquals(expected, token.mac)) {
     reason = "the token's MAC does not match (forged, altered or for another file)";
     return false;

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/hash/secret_bytes.h"
 #include "base/hash/sha256.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "server/base64url.h"
@@ -51,6 +52,10 @@ struct LinkToken {
 
 bool IsValidKeyId(std::string_view id);
 
+// A link's expiry from its decimal text: 1 to 19 digits without a leading
+// zero (so it always fits 64 bits); false otherwise.
+bool ParseLinkExpires(std::string_view text, uint64_t& expires);
+
 // The token's fields; false with the reason when `text` is not a token in
 // the form above. Checks the length first, so nothing is allocated for a
 // longer text.
@@ -64,22 +69,18 @@ base::Sha256Digest LinkMac(std::span<const uint8_t> key, std::string_view file_n
 std::string MakeLinkToken(std::string_view key_id, std::span<const uint8_t> key,
                           std::string_view file_name, std::string_view value, uint64_t expires);
 
-// The keys a server accepts, by id. Wiped when destroyed.
+// The keys a server accepts, by id, each wiped when it goes.
 class LinkKeys {
  public:
-  LinkKeys() = default;
-  LinkKeys(const LinkKeys&) = delete;
-  LinkKeys& operator=(const LinkKeys&) = delete;
-  ~LinkKeys();
-
-  // False with the reason for a malformed or repeated id or a key of the wrong size.
-  bool Add(std::string_view id, std::vector<uint8_t> key, std::string& error);
+  // False with the reason for a malformed or repeated id or a key of the
+  // wrong size; a refused key is wiped too.
+  bool Add(std::string_view id, base::SecretBytes key, std::string& error);
   // The key with `id`, or null.
-  const std::vector<uint8_t>* Find(std::string_view id) const;
+  const base::SecretBytes* Find(std::string_view id) const;
   bool empty() const { return keys_.empty(); }
 
  private:
-  std::map<std::string, std::vector<uint8_t>, std::less<>> keys_;
+  std::map<std::string, base::SecretBytes, std::less<>> keys_;
 };
 
 // Whether `text` is a token for `file_name` that one of `keys` signed and

@@ -1,8 +1,11 @@
 #include "base/files/private_directory_win.h"
 
 #include <windows.h>
+// After windows.h, whose types they use.
+#include <sddl.h>
 #include <winternl.h>
 
+#include <string>
 #include <vector>
 
 #include "base/win/system_library.h"
@@ -10,29 +13,23 @@
 namespace base {
 namespace {
 
-// The user's SID from the process token, SYSTEM's and the Administrators'.
-struct Trustees {
-  std::vector<BYTE> user;
-  BYTE system[SECURITY_MAX_SID_SIZE] = {};
-  BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
-};
-
-bool QueryTrustees(Trustees& trustees) {
+// The user's SID from the process token, as SDDL writes it.
+bool QueryUserSid(std::wstring& sid) {
   ScopedHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
   DWORD size = 0;
   ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
   if (size < sizeof(TOKEN_USER)) return false;
   std::vector<BYTE> buffer(size);
-  if (!::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return false;
-  const PSID user = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
-  const BYTE* user_bytes = static_cast<const BYTE*>(user);
-  trustees.user.assign(user_bytes, user_bytes + ::GetLengthSid(user));
-  DWORD system_size = sizeof(trustees.system);
-  DWORD administrators_size = sizeof(trustees.administrators);
-  return ::CreateWellKnownSid(WinLocalSystemSid, nullptr, trustees.system, &system_size) &&
-         ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, trustees.administrators,
-                              &administrators_size);
+  wchar_t* text = nullptr;
+  if (!::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid,
+                                &text)) {
+    return false;
+  }
+  const ScopedLocalMemory owner(text);
+  sid = text;
+  return true;
 }
 
 // The native calls, from ntdll (never imported: the import table names only
@@ -52,24 +49,18 @@ struct NativeCalls {
 }  // namespace
 
 bool PrivateDirectorySecurity::Build() {
-  Trustees trustees;
-  if (!QueryTrustees(trustees)) return false;
-  const PSID sids[] = {const_cast<BYTE*>(trustees.user.data()), const_cast<BYTE*>(trustees.system),
-                       const_cast<BYTE*>(trustees.administrators)};
-  DWORD size = sizeof(ACL);
-  for (PSID sid : sids) size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + ::GetLengthSid(sid);
-  acl_.assign(size, 0);
-  auto* acl = reinterpret_cast<ACL*>(acl_.data());
-  if (!::InitializeAcl(acl, size, ACL_REVISION)) return false;
-  for (PSID sid : sids) {
-    if (!::AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                                 FILE_ALL_ACCESS, sid)) {
-      return false;
-    }
+  std::wstring user;
+  if (!QueryUserSid(user)) return false;
+  // Protected (P): nothing is inherited from the parent. Full access (FA) for
+  // each, passed on to files (OI) and folders (CI) inside.
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+    return false;
   }
-  return ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-         ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
-         ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  descriptor_.Reset(descriptor);
+  return true;
 }
 
 bool CreatePrivateDirectory(const PathValue& path, ScopedHandle& hold) {

@@ -13,8 +13,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
 
@@ -25,18 +23,13 @@ namespace base {
 // with full access, passed on to files and folders inside.
 class PrivateDirectorySecurity {
  public:
-  PrivateDirectorySecurity() = default;
-  PrivateDirectorySecurity(const PrivateDirectorySecurity&) = delete;
-  PrivateDirectorySecurity& operator=(const PrivateDirectorySecurity&) = delete;
-
   // False, with the Windows error in force, when the user's SID cannot be
   // read or the descriptor cannot be built.
   bool Build();
-  SECURITY_DESCRIPTOR* descriptor() { return &descriptor_; }
+  PSECURITY_DESCRIPTOR descriptor() const { return descriptor_.Get(); }
 
  private:
-  std::vector<BYTE> acl_;
-  SECURITY_DESCRIPTOR descriptor_ = {};
+  ScopedLocalMemory descriptor_;
 };
 
 // Creates `path` (its parent must exist) and leaves it open in `hold`,

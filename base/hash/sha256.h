@@ -1,7 +1,11 @@
-// SHA-256 and HMAC-SHA256, for what the release side publishes and checks:
-// a base's digest in a serving plan, a per-download ETag, and the MAC of a
-// signed download link. Portable, no allocation, no secret-dependent branch
-// or memory access.
+// SHA-256 and HMAC-SHA256 from the platform's cryptography (libcrypto in the
+// native build, BCrypt in the Windows build), for what the release side
+// publishes and checks: a base's digest in a serving plan, a per-download
+// ETag, and the MAC of a signed download link.
+//
+// The platform's calls fail only when memory runs out or its installation is
+// broken; the process then ends (abort), so that no digest or MAC is ever
+// made up.
 //
 //   base::Sha256 hash;
 //   hash.Update(first); hash.Update(second);
@@ -15,28 +19,37 @@
 #include <span>
 #include <string>
 
+#include "absl/strings/escaping.h"
+#include "absl/strings/string_view.h"
+#include "base/unique_handle.h"
+
 namespace base {
 
 inline constexpr size_t kSha256Size = 32;
 using Sha256Digest = std::array<uint8_t, kSha256Size>;
 
 // An incremental SHA-256: Update with the message in pieces of any size,
-// then Finish once; the object then starts a new message.
+// then Finish once; the object then starts a new message. A copy carries on
+// from the same state, for messages that share their start.
 class Sha256 {
  public:
-  Sha256() { Reset(); }
+  Sha256();
+  Sha256(const Sha256& other);
+  Sha256& operator=(const Sha256& other);
+  ~Sha256() = default;
+
   void Update(std::span<const uint8_t> bytes);
   Sha256Digest Finish();
 
  private:
-  static constexpr size_t kBlockSize = 64;
-  void Reset();
-  void Compress(const uint8_t* block);
-
-  std::array<uint32_t, 8> state_;
-  std::array<uint8_t, kBlockSize> pending_;
-  size_t pending_size_ = 0;
-  uint64_t length_ = 0;  // in bytes
+  // The platform's hash object (an EVP_MD_CTX, or a BCrypt hash handle).
+  struct HashObjectTraits {
+    using Handle = void*;
+    static Handle Empty() { return nullptr; }
+    static bool IsHeld(Handle object) { return object != nullptr; }
+    static void Close(Handle object);
+  };
+  UniqueHandle<HashObjectTraits> object_;
 };
 
 Sha256Digest Sha256Of(std::span<const uint8_t> bytes);
@@ -49,7 +62,10 @@ Sha256Digest HmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> m
 bool ConstantTimeEquals(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
 // Lower-case hexadecimal, two digits a byte.
-std::string HexEncode(std::span<const uint8_t> bytes);
+inline std::string HexEncode(std::span<const uint8_t> bytes) {
+  return absl::BytesToHexString(
+      absl::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
 
 }  // namespace base
 

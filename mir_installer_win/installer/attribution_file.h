@@ -18,6 +18,9 @@
 
 namespace installer {
 
+// The launcher reads no larger file; the stamping tool refuses one.
+inline constexpr int64_t kMaxAttributionFileSize = 536870912;  // 512 MiB
+
 // A file read synchronously from a position. Failing calls set `error` to
 // the platform's error code.
 class AttributionFile {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "mir_installer_win/installer/attribution_log.h"
-#include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
+#include "mir_installer_win/installer/channel_info_search.h"
+#include "mir_installer_win/installer/pe_image_search.h"
 
 namespace installer {
 

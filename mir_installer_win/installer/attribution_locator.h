@@ -12,9 +12,8 @@
 
 namespace installer {
 
-inline constexpr int64_t kMaxAttributionFileSize = 536870912;  // 512 MiB
-inline constexpr uint64_t kTailWindowSize = 1048576;           // 1 MiB
-inline constexpr uint64_t kWholeImageScanLimit = 67108864;     // 64 MiB
+inline constexpr uint64_t kTailWindowSize = 1048576;        // 1 MiB
+inline constexpr uint64_t kWholeImageScanLimit = 67108864;  // 64 MiB
 
 // The CHANNEL_INFO value in `file`, or empty. The file is closed before the
 // PE search starts; every outcome is logged, and the malformed records of

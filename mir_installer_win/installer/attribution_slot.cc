@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "absl/strings/str_format.h"
-#include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/certificate_table.h"
 #include "mir_installer_win/installer/channel_info.h"
 
@@ -122,7 +121,8 @@ bool FindSignatureEntry(ByteSpan table, SignatureEntry& entry, std::string& erro
 }
 
 bool FindAttributionSlot(uint64_t file_size, const ReadAtAttributionFile::ReadAt& read_at,
-                         AttributionSlot& slot, std::string& error) {
+                         AttributionSlot& slot, std::string& error,
+                         const UncoveredBytesSink& uncovered_bytes) {
   // The size is checked before anything is read or allocated.
   PeLayout layout;
   std::vector<uint8_t> headers;
@@ -150,6 +150,12 @@ bool FindAttributionSlot(uint64_t file_size, const ReadAtAttributionFile::ReadAt
   slot.size = kAttributionSlotSize;
   slot.empty = std::all_of(after.end() - kAttributionSlotSize, after.end(),
                            [](uint8_t byte) { return byte == 0; });
+  if (uncovered_bytes) {
+    uncovered_bytes(ByteSpan(headers).subspan(layout.checksum_offset, kChecksumSize));
+    uncovered_bytes(
+        ByteSpan(headers).subspan(layout.certificate_entry_offset, kDirectoryEntrySize));
+    uncovered_bytes(ByteSpan(table).first(table.size() - kAttributionSlotSize));
+  }
   return true;
 }
 

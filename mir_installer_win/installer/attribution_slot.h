@@ -12,6 +12,7 @@
 #define MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_SLOT_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -56,11 +57,19 @@ struct SignatureEntry {
 };
 bool FindSignatureEntry(ByteSpan table, SignatureEntry& entry, std::string& error);
 
+// Takes, in file order, the bytes of a base that its signature does not
+// cover, the slot aside: the PE checksum field, the certificate-table
+// directory entry and the certificate table up to the slot. The signature's
+// signed digest covers every other byte, so these identify the whole base.
+using UncoveredBytesSink = std::function<void(ByteSpan)>;
+
 // Reads the headers and the certificate table of a reserved base through
 // `read_at` (size-capped before any allocation) and finds its slot; false
-// with the reason (not PE, unsigned, not reserved, ...).
+// with the reason (not PE, unsigned, not reserved, ...). When the slot is
+// found, `uncovered_bytes` (if any) has been given the bytes above.
 bool FindAttributionSlot(uint64_t file_size, const ReadAtAttributionFile::ReadAt& read_at,
-                         AttributionSlot& slot, std::string& error);
+                         AttributionSlot& slot, std::string& error,
+                         const UncoveredBytesSink& uncovered_bytes = nullptr);
 
 // The slot's bytes for `value`: the record in `form`, then zeros. False with
 // the reason when the launcher would refuse the value (NUL bytes included:

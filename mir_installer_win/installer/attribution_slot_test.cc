@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "mir_installer_win/installer/channel_info.h"
+#include "mir_installer_win/installer/channel_info_search.h"
 #include "testing/synthetic_pe_image.h"
 
 namespace installer {

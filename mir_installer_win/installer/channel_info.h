@@ -5,18 +5,14 @@
 //              then only zero bytes to the end of the searched span;
 //   delimited: "CHANNEL_INFO:" value ":CHANNEL_INFO", anywhere in the span.
 //
-// The bytes come from a part of the file the signature does not cover, so
-// every search treats them as hostile: offsets are 64-bit, every read is
-// bounds-checked, and only the value found is copied. An empty result means
-// no record.
+// Here the record's constants and the rule for its value; the searches are
+// in channel_info_search.h. Nothing here logs: servers link it.
 #ifndef MIR_INSTALLER_WIN_INSTALLER_CHANNEL_INFO_H_
 #define MIR_INSTALLER_WIN_INSTALLER_CHANNEL_INFO_H_
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
 #include <string_view>
-
-#include "mir_installer_win/installer/binary_format.h"
 
 namespace installer {
 
@@ -35,36 +31,6 @@ bool IsValidChannelInfo(std::string_view value);
 // Why `value` breaks that rule, naming its first fault and where it lies
 // ("the value is not well-formed UTF-8 (byte 3)"); empty when it keeps it.
 std::string ChannelInfoProblem(std::string_view value);
-
-// The value of a trailer record that ends `span` (before its zero padding).
-std::string FindChannelInfoTrailer(ByteSpan span);
-// The same for a span that starts with a DER element (a PKCS#7 signature):
-// the record must start after that element.
-std::string FindChannelInfoTrailerAfterDer(ByteSpan span);
-
-// The log lines of the malformed delimited candidates that the searches of
-// one attribution file skip, however many searches that takes: the first
-// kMaxMalformedWarnings one by one, the rest counted and reported in one line
-// when the budget ends, so that a file full of them cannot flood the log.
-inline constexpr uint64_t kMaxMalformedWarnings = 10;
-class MalformedRecordLog {
- public:
-  MalformedRecordLog() = default;
-  MalformedRecordLog(const MalformedRecordLog&) = delete;
-  MalformedRecordLog& operator=(const MalformedRecordLog&) = delete;
-  ~MalformedRecordLog();  // the one line with the count beyond the budget
-
-  void Skipped(uint64_t length);
-
- private:
-  uint64_t count_ = 0;
-};
-
-// The value of the last valid delimited record. Malformed candidates are
-// skipped and logged through `malformed`, or, without one, through a budget
-// of this search's own.
-std::string FindChannelInfoDelimited(ByteSpan span, MalformedRecordLog& malformed);
-std::string FindChannelInfoDelimited(ByteSpan span);
 
 }  // namespace installer
 

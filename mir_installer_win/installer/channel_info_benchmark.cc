@@ -6,8 +6,8 @@
 #include <random>
 
 #include "logging/logging.h"
-#include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
+#include "mir_installer_win/installer/channel_info_search.h"
+#include "mir_installer_win/installer/pe_image_search.h"
 
 namespace {
 

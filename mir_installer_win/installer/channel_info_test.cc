@@ -1,4 +1,4 @@
-#include "mir_installer_win/installer/channel_info.h"
+#include "mir_installer_win/installer/channel_info_search.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,18 +1,13 @@
-// The CHANNEL_INFO search of a whole PE file image held in memory: the PE
-// headers as far as the certificate-table directory entry, a walk of the
-// WIN_CERTIFICATE entries looking behind each signature, and as a last
-// attempt everything from the first certificate's content to the end of the
-// image. Signatures are never verified; lengths are all that is read.
+// The PE headers of an image as far as the certificate-table directory
+// entry: whether they are whole and where the fields lie that the searches
+// and the stamping tool read or rewrite. Nothing here logs.
 #ifndef MIR_INSTALLER_WIN_INSTALLER_PE_IMAGE_H_
 #define MIR_INSTALLER_WIN_INSTALLER_PE_IMAGE_H_
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
 #include "mir_installer_win/installer/binary_format.h"
-#include "mir_installer_win/installer/certificate_table.h"
-#include "mir_installer_win/installer/channel_info.h"
 
 namespace installer {
 
@@ -21,6 +16,7 @@ inline constexpr uint64_t kNtHeadersOffsetField = 0x3C;   // e_lfanew
 inline constexpr uint64_t kOptionalHeaderSizeField = 20;  // from e: SizeOfOptionalHeader
 inline constexpr uint64_t kOptionalHeaderStart = 24;      // from e: Magic
 inline constexpr uint64_t kChecksumField = 64;            // from the optional header
+inline constexpr uint64_t kChecksumSize = 4;              // CheckSum
 inline constexpr uint64_t kPe32Directories = 96;          // from the optional header
 inline constexpr uint64_t kPe32PlusDirectories = 112;     // from the optional header
 inline constexpr uint64_t kDirectoryEntrySize = 8;        // VirtualAddress, Size
@@ -65,12 +61,6 @@ PeHeaderCheck CheckPeHeaders(ByteSpan image, PeLayout& layout);
 // The certificate-table directory entry of a PE32 or PE32+ image, or nothing
 // when the image is not one or its optional header is too short.
 std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image);
-
-// The value found in the image, or empty. Logs each stage's outcome; the
-// malformed delimited records it skips are logged through `malformed`, or,
-// without one, through a budget of its own.
-std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed);
-std::string FindChannelInfoInPeImage(ByteSpan image);
 
 }  // namespace installer
 

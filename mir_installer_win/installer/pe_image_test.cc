@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "mir_installer_win/installer/pe_image_search.h"
 #include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
 #include "testing/synthetic_pe_image.h"

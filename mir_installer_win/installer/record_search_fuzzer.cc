@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "logging/logging.h"
-#include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
+#include "mir_installer_win/installer/channel_info_search.h"
+#include "mir_installer_win/installer/pe_image_search.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = logging::ConfigureLogging(logging::LogSettings());  // no log file

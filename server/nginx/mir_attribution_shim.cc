@@ -2,16 +2,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 
-#include "mir_installer_win/installer/attribution_slot.h"
 #include "server/attributed_download.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
+#include "server/release_base.h"
 
 struct mir_link_keys {
   server::LinkKeys keys;
@@ -19,10 +20,20 @@ struct mir_link_keys {
 
 namespace {
 
-void CopyMessage(std::string_view text, char* out, size_t size) {
-  const size_t length = std::min(text.size(), size - 1);
-  std::memcpy(out, text.data(), length);
-  out[length] = '\0';
+static_assert(MIR_DIGEST_SIZE == base::kSha256Size);
+
+// `out` = `text` in memory from `allocator`; false, with a static text
+// saying so, when there is none.
+bool CopyText(std::string_view text, const mir_allocator& allocator, mir_text& out) {
+  static constexpr std::string_view kNoMemory = "no memory left for the message";
+  auto* copy = static_cast<unsigned char*>(allocator.alloc(allocator.pool, text.size()));
+  if (copy == nullptr && !text.empty()) {
+    out = {kNoMemory.size(), reinterpret_cast<const unsigned char*>(kNoMemory.data())};
+    return false;
+  }
+  std::copy(text.begin(), text.end(), copy);
+  out = {text.size(), copy};
+  return true;
 }
 
 }  // namespace
@@ -34,22 +45,22 @@ mir_link_keys* mir_link_keys_create(void) noexcept { return new (std::nothrow) m
 void mir_link_keys_destroy(mir_link_keys* keys) noexcept { delete keys; }
 
 int mir_link_keys_add_file(mir_link_keys* keys, const char* id, size_t id_length, const char* path,
-                           char message[MIR_MESSAGE_SIZE]) noexcept {
-  std::vector<uint8_t> key;
+                           mir_allocator allocator, mir_text* reason) noexcept {
+  base::SecretBytes key;
   std::string error;
   if (!server::ReadLinkKeyFile(path, key, error)) {
-    CopyMessage(std::string("key file \"") + path + "\" " + error, message, MIR_MESSAGE_SIZE);
-    return -1;
+    CopyText(error, allocator, *reason);
+    return MIR_KEY_FILE_REFUSED;
   }
   if (!keys->keys.Add(std::string_view(id, id_length), std::move(key), error)) {
-    CopyMessage(error, message, MIR_MESSAGE_SIZE);
-    return -1;
+    CopyText(error, allocator, *reason);
+    return MIR_KEY_ID_REFUSED;
   }
   return 0;
 }
 
-int mir_find_slot(int fd, uint64_t file_size, mir_slot* slot,
-                  char message[MIR_MESSAGE_SIZE]) noexcept {
+int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allocator,
+                  mir_text* reason) noexcept {
   const auto read_at = [fd](uint64_t offset, installer::MutableByteSpan into) {
     for (size_t done = 0; done < into.size();) {
       const ssize_t got =
@@ -60,28 +71,33 @@ int mir_find_slot(int fd, uint64_t file_size, mir_slot* slot,
     }
     return true;
   };
-  installer::AttributionSlot found;
+  server::ReleaseBase release;
   std::string error;
-  if (!installer::FindAttributionSlot(file_size, read_at, found, error)) {
-    CopyMessage(error, message, MIR_MESSAGE_SIZE);
+  if (!server::FindReleaseBase(file_size, read_at, release, error)) {
+    CopyText(error, allocator, *reason);
     return -1;
   }
-  *slot = {found.file_size, found.offset, found.size};
+  base->file_size = release.slot.file_size;
+  base->slot_offset = release.slot.offset;
+  base->slot_size = release.slot.size;
+  std::copy(release.digest.begin(), release.digest.end(), base->digest);
   return 0;
 }
 
-void mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
-                       const char* file_name, size_t file_name_length, int64_t now, int64_t mtime,
-                       const mir_slot* slot, unsigned char* slot_bytes,
-                       mir_download* download) noexcept {
-  const installer::AttributionSlot found{slot->file_size, slot->offset, slot->size};
-  const server::DownloadPlan plan =
-      server::PlanDownload(keys->keys, std::string_view(token, token_length),
-                           std::string_view(file_name, file_name_length), now, mtime, found,
-                           installer::MutableByteSpan(slot_bytes, slot->size));
+int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
+                      const char* file_name, size_t file_name_length, int64_t now,
+                      const mir_base* base, unsigned char* slot_bytes, mir_allocator allocator,
+                      mir_download* download) noexcept {
+  server::ReleaseBase release;
+  release.slot = {base->file_size, base->slot_offset, base->slot_size};
+  std::copy(base->digest, base->digest + MIR_DIGEST_SIZE, release.digest.begin());
+  const server::DownloadPlan plan = server::PlanDownload(
+      keys->keys, std::string_view(token, token_length),
+      std::string_view(file_name, file_name_length), now, release,
+      installer::MutableByteSpan(slot_bytes, slot_bytes ? base->slot_size : 0));
   download->stamped = plan.stamped ? 1 : 0;
-  CopyMessage(plan.etag, download->etag, MIR_ETAG_SIZE);
-  CopyMessage(plan.reason, download->reason, MIR_MESSAGE_SIZE);
+  CopyText(plan.reason, allocator, download->reason);
+  return CopyText(plan.etag, allocator, download->etag) ? 0 : -1;
 }
 
 }  // extern "C"

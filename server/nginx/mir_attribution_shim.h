@@ -1,9 +1,10 @@
 /* The C interface through which the nginx module uses the project's C++:
- * link keys, the attribution slot of a reserved base, and the plan of one
- * download. Every function is noexcept on the C++ side: no exception
- * crosses into nginx (memory running out inside one ends that worker, and
- * nginx's master starts another). Messages are NUL-terminated, cut to the
- * buffer given, and never hold key bytes. */
+ * link keys, the release base, and the plan of one download. Every function
+ * is noexcept on the C++ side: no exception crosses into nginx (memory
+ * running out inside one ends that worker, and nginx's master starts
+ * another). Texts are returned whole, in memory from the caller's
+ * allocator (an nginx pool) or static; a reason never names the file (nginx
+ * formats paths itself) and never holds key bytes. */
 #ifndef SERVER_NGINX_MIR_ATTRIBUTION_SHIM_H_
 #define SERVER_NGINX_MIR_ATTRIBUTION_SHIM_H_
 
@@ -17,41 +18,58 @@ extern "C" {
 #define MIR_NOEXCEPT
 #endif
 
-#define MIR_MESSAGE_SIZE 160
-#define MIR_ETAG_SIZE 80
+#define MIR_DIGEST_SIZE 32
+
+typedef struct {
+  size_t len;
+  const unsigned char* data;
+} mir_text;
+
+/* Memory for returned texts: `alloc(pool, size)`, or null when none is left
+ * (the text is then a static one saying so). */
+typedef struct {
+  void* (*alloc)(void* pool, size_t size);
+  void* pool;
+} mir_allocator;
 
 typedef struct mir_link_keys mir_link_keys;
 
 mir_link_keys* mir_link_keys_create(void) MIR_NOEXCEPT;
+/* Wipes every key. */
 void mir_link_keys_destroy(mir_link_keys* keys) MIR_NOEXCEPT;
-/* Reads the key file `path` (NUL-terminated) under `id`: 0 on success, -1
- * with the reason in `message`. */
+/* Reads the key file `path` (NUL-terminated) under `id`: 0 on success, or
+ * the reason in `reason` and MIR_KEY_FILE_REFUSED (the file cannot hold a
+ * key) or MIR_KEY_ID_REFUSED (malformed, or given twice). */
+#define MIR_KEY_FILE_REFUSED -1
+#define MIR_KEY_ID_REFUSED -2
 int mir_link_keys_add_file(mir_link_keys* keys, const char* id, size_t id_length, const char* path,
-                           char message[MIR_MESSAGE_SIZE]) MIR_NOEXCEPT;
+                           mir_allocator allocator, mir_text* reason) MIR_NOEXCEPT;
 
 typedef struct {
   uint64_t file_size;
-  uint64_t offset;
-  uint64_t size;
-} mir_slot;
+  uint64_t slot_offset;
+  uint64_t slot_size;
+  unsigned char digest[MIR_DIGEST_SIZE]; /* of the release, for its ETags */
+} mir_base;
 
-/* The attribution slot of the reserved base open as `fd` (read with pread):
- * 0, or -1 with the reason. */
-int mir_find_slot(int fd, uint64_t file_size, mir_slot* slot,
-                  char message[MIR_MESSAGE_SIZE]) MIR_NOEXCEPT;
+/* The release base open as `fd` (read with pread; not O_DIRECT): 0, or -1
+ * with the reason it cannot be served as a base. */
+int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allocator,
+                  mir_text* reason) MIR_NOEXCEPT;
 
 typedef struct {
-  int stamped;                   /* 1: send base[0, slot.offset) and the slot's bytes */
-  char etag[MIR_ETAG_SIZE];      /* with its quotes */
-  char reason[MIR_MESSAGE_SIZE]; /* why the base is sent unchanged */
+  int stamped;     /* 1: send base[0, slot_offset) and the slot's bytes */
+  mir_text etag;   /* with its quotes */
+  mir_text reason; /* why the base is sent unchanged */
 } mir_download;
 
 /* Plans the download of `file_name` with `token` (length 0: none) at `now`;
- * fills `slot_bytes` (slot->size bytes) when stamped. */
-void mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
-                       const char* file_name, size_t file_name_length, int64_t now, int64_t mtime,
-                       const mir_slot* slot, unsigned char* slot_bytes,
-                       mir_download* download) MIR_NOEXCEPT;
+ * fills `slot_bytes` (base->slot_size bytes) when stamped. 0, or -1 when
+ * the allocator has no memory for the ETag. */
+int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
+                      const char* file_name, size_t file_name_length, int64_t now,
+                      const mir_base* base, unsigned char* slot_bytes, mir_allocator allocator,
+                      mir_download* download) MIR_NOEXCEPT;
 
 #ifdef __cplusplus
 }

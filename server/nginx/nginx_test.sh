@@ -34,10 +34,33 @@ head -c 31 /dev/urandom >short.key
 head -c 32 /dev/urandom >open.key
 chmod 600 ./*.key
 chmod 644 open.key
+mkdir modes
+for mode in 600 640 602 622 660; do install -m $mode k1.key modes/$mode.key; done
+install -m 600 -o 65534 k1.key modes/nobody.key 2>/dev/null || true
+# A base larger than directio 4m: the small PE with 5 MB appended, signed.
+{ cat "$small" && head -c 5000000 /dev/zero; } >big-unsigned.exe
+osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in big-unsigned.exe \
+  -out big-signed.exe >/dev/null
+mkdir big && "$tool" reserve big-signed.exe big/$name >/dev/null
+big_size=$(stat -c %s big/$name)
+# File names a link must carry through nginx's decoding, each a copy of the
+# base in a folder of its own (printf formats).
+mapfile -t name_formats <<'EOF'
+x%%41.exe
+a b+c&d=e;.exe
+caf\xc3\xa9.exe
+EOF
+name_locations=
+for i in "${!name_formats[@]}"; do
+  mkdir -p names/$i && cp "$base" "names/$i/$(printf "${name_formats[$i]}")"
+  name_locations+="location /names/$i/ { mir_attribution \"$work/names/$i/$(printf "${name_formats[$i]}")\"; }"
+done
+mkdir swap && cp "$base" swap/$name && touch -d @1000000000 swap/$name
 
 write_config() {  # file, port, key directives, [base]
   nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }
-    location /vectors/ { mir_attribution $vectors/base.exe; }" "$3"
+    location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/$name; }
+    $name_locations" "$3"
 }
 serving_config() {
   write_config nginx.conf "$1" "mir_attribution_key k1 $work/k1.key; mir_attribution_key k2 $work/k2.key;"
@@ -48,6 +71,7 @@ curl -sf "http://127.0.0.1:$port/download/$name" | cmp - "$base" || fail "the ba
 prefix="http://127.0.0.1:$port/download"
 link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$prefix" | tail -1; }
 header() { tr -d '\r' <"$1" | sed -n "s/^$2: //Ip"; }
+planned() { "$tool" plan "${@:2}" | sed -n "s/^  \"$1\": \"\\(.*\\)\",*$/\\1/p" | tr -d '\\'; }
 
 # Bodies: each download is the tool's stamp of the base, reads back, verifies.
 printf 'src=web' >ascii.value
@@ -60,8 +84,8 @@ for value in ascii multibyte longest; do
   cmp <("$tool" read got-$value.exe) <(cat $value.value && echo) || fail "$value: read back"
   osslsigncode verify -CAfile cert.pem got-$value.exe >/dev/null || fail "$value: signature"
   etag=$(header $value.headers etag)
-  [ "$etag" = "\"$(printf %x "$(stat -c %Y "$base")")-$(printf %x "$size")-$(sha256sum <$value.value | cut -c1-16)\"" ] ||
-    fail "$value: ETag $etag"
+  [ "$etag" = "$(planned stamped_etag --value-file=$value.value "$base")" ] || fail "$value: ETag $etag"
+  [ -z "$(header $value.headers last-modified)" ] || fail "$value: Last-Modified"
 done
 
 # The published vectors: each value's download has the SHA-256 given.
@@ -70,34 +94,43 @@ while read -r sha256 value; do
   [ "${got%% *}" = "$sha256" ] || fail "vector $value: $got"
 done <"$vectors/vectors.txt"
 
-# Ranges of one stamped download, against the expected file.
+# Ranges of one stamped download (and of the base), against the expected file.
 url=$(link --value-file=multibyte.value)
 expected=expected-multibyte.exe
 etag=$(header multibyte.headers etag)
-while IFS='|' read -r label status start length args; do
+http_date=$(TZ=GMT LC_ALL=C date -r "$base" '+%a, %d %b %Y %T GMT')
+printf 'If-Range: %s\r\n' "$http_date" >if-range-date.h
+printf 'If-Modified-Since: %s\r\n' "$http_date" >if-modified-since.h
+while IFS='|' read -r label target status start length args; do
+  [ "$target" = base ] && set -- "$prefix/$name" "$base" || set -- "$url" $expected
   # shellcheck disable=SC2086
-  code=$(curl -s -o part.bin -w '%{http_code}' $args "$url")
+  code=$(curl -s -o part.bin -w '%{http_code}' $args "$1")
   [ "$code" = "$status" ] || fail "$label: status $code, not $status"
   if [ -n "$start" ]; then
-    cmp part.bin <(tail -c +$((start + 1)) $expected | head -c "$length") || fail "$label: body"
+    cmp part.bin <(tail -c +$((start + 1)) "$2" | head -c "$length") || fail "$label: body"
   fi
 done <<EOF
-straddling the slot|206|$((offset - 100))|200|-r $((offset - 100))-$((offset + 99))
-inside the slot|206|$((offset + 8))|20|-r $((offset + 8))-$((offset + 27))
-suffix|206|$((size - 50))|50|-r -50
-open|206|$((size - 5000))|5000|-r $((size - 5000))-
-past the end|416|||-r $size-
-several ranges: the whole file|200|0|$size|-r 0-9,$offset-$((offset + 9))
-If-Range with the current ETag|206|10|10|-r 10-19 -H If-Range:$etag
-If-Range with a stale ETag|200|0|$size|-r 10-19 -H If-Range:"stale"
-If-None-Match with the current ETag|304|||-H If-None-Match:$etag
+straddling the slot|stamped|206|$((offset - 100))|200|-r $((offset - 100))-$((offset + 99))
+inside the slot|stamped|206|$((offset + 8))|20|-r $((offset + 8))-$((offset + 27))
+suffix|stamped|206|$((size - 50))|50|-r -50
+open|stamped|206|$((size - 5000))|5000|-r $((size - 5000))-
+past the end|stamped|416|||-r $size-
+several ranges: the whole file|stamped|200|0|$size|-r 0-9,$offset-$((offset + 9))
+several ranges of the base: the whole file|base|200|0|$size|-r 0-9,$offset-$((offset + 9))
+If-Range with the current ETag|stamped|206|10|10|-r 10-19 -H If-Range:$etag
+If-Range with a stale ETag|stamped|200|0|$size|-r 10-19 -H If-Range:"stale"
+If-Range with another value's ETag|stamped|200|0|$size|-r 10-19 -H If-Range:$(header ascii.headers etag)
+If-Range with the base's ETag|stamped|200|0|$size|-r 10-19 -H If-Range:$(planned etag "$base")
+If-Range with the file's date|stamped|200|0|$size|-r 10-19 -H @if-range-date.h
+If-Range with the file's date, the base|base|200|0|$size|-r 10-19 -H @if-range-date.h
+If-None-Match with the current ETag|stamped|304|||-H If-None-Match:$etag
+If-Modified-Since the file's date|stamped|200|0|$size|-H @if-modified-since.h
 EOF
 curl -sfI "$url" >head.headers
 [ "$(header head.headers content-length)" = "$size" ] || fail "HEAD: Content-Length"
 [ "$(header head.headers etag)" = "$etag" ] || fail "HEAD: ETag"
 [ "$(header head.headers accept-ranges)" = bytes ] || fail "HEAD: Accept-Ranges"
-[ "$(header head.headers last-modified)" = "$(TZ=GMT date -r "$base" '+%a, %d %b %Y %H:%M:%S GMT')" ] ||
-  fail "HEAD: Last-Modified"
+[ -z "$(header head.headers last-modified)" ] || fail "HEAD: Last-Modified"
 : >joined.bin
 for range in 0-$((offset - 1)) $offset-$((offset + 2000)) $((offset + 2001))-; do
   curl -sf -r "$range" "$url" >>joined.bin
@@ -121,7 +154,38 @@ not UTF-8|1|would refuse the value|--key-file=k1.key --key-id=k1 --expires=9 --v
 world-readable key|1|readable by every user|--key-file=open.key --key-id=k1 --expires=9 --value=a
 malformed key id|2|a key id is|--key-file=k1.key --key-id=k/1 --expires=9 --value=a
 no expiry|2|--expires=TIME|--key-file=k1.key --key-id=k1 --value=a
+group-writable key|1|writable by its group|--key-file=modes/660.key --key-id=k1 --expires=9 --value=a
 EOF
+
+# Links that would not work are refused too: names a path cannot carry as
+# one segment (printf formats), expiries not in the future, prefixes that
+# would cut the URL.
+now=$(date +%s)
+while IFS='|' read -r label status message file_name expires url_prefix; do
+  code=0
+  "$tool" link --key-file=k1.key --key-id=k1 --value=a --file-name="$(printf "$file_name")" \
+    --expires="$expires" "${url_prefix:-$prefix}" >link.out 2>&1 || code=$?
+  [ "$code" = "$status" ] || fail "link, $label: exit $code"
+  grep -qF -- "$message" link.out || { cat link.out; fail "link, $label: not the message"; }
+  ! grep -q "^http" link.out || fail "link, $label: printed a link"
+done <<EOF
+a line feed in the name|2|control character|x\ny|$((now + 600))
+a slash in the name|2|holds '/'|a/b.exe|$((now + 600))
+the name ..|2|empty, "." or ".."|..|$((now + 600))
+expiring at 0|1|expired already|$name|0
+expired a second ago|1|expired already|$name|$((now - 1))
+expiring now|1|expired already|$name|$now
+20 digits|2|1 to 19 digits|$name|10000000000000000000
+a leading zero|2|1 to 19 digits|$name|0$((now + 600))
+a space in the prefix|1|URL prefix|$name|$((now + 600))|http://127.0.0.1/a b
+a query in the prefix|1|URL prefix|$name|$((now + 600))|http://127.0.0.1/a?b=
+EOF
+# Names nginx decodes from the printed link back to the name that was signed.
+for i in "${!name_formats[@]}"; do
+  got=$("$tool" link --key-file=k1.key --key-id=k1 --expires=$((now + 600)) --value-file=ascii.value \
+    --file-name="$(printf "${name_formats[$i]}")" "http://127.0.0.1:$port/names/$i/")
+  curl -sf "$got" | cmp - expected-ascii.exe || fail "the name ${name_formats[$i]}: $got"
+done
 
 # Token faults: the base unchanged, and the reason in the error log.
 token=$(basename "$(dirname "$url")")
@@ -152,13 +216,35 @@ while IFS='|' read -r label link reason; do
   grep -qF "$reason" error.log || { cat error.log; fail "$label: no reason in the error log"; }
 done <<EOF
 missing|$prefix/$name|the link has no token
-expired|$(link --value=src=old --expires=$(($(date +%s) - 10)) 2>/dev/null)|expired
+expired|$(by_hand ascii.value $(($(date +%s) - 10)))|expired
 unknown key id|$("$tool" link --key-file=k3.key --key-id=k3 --expires=$future --value=a "$prefix" | tail -1)|no key has the token's id k3
 bit in the MAC|$prefix/$value64.$expires.$key_id.$(flip "$mac64")/$name|MAC does not match
 bit in the value|$prefix/$(flip "$value64").$expires.$key_id.$mac64/$name|MAC does not match
 bit in the expiry|$prefix/$value64.${expires%?}$((${expires: -1} ^ 1)).$key_id.$mac64/$name|MAC does not match
 malformed|$prefix/not-a-token/$name|fewer than four fields
 refused value|$(by_hand refused.value $future)|the launcher would refuse the link's value
+EOF
+
+# The base replaced under its name while nginx serves it: a stamped copy is
+# refused, with one line in the error log however many requests; the base
+# again is served; a missing base is a missing file, as for static files. A copy with another
+# file time has the same ETag.
+curl -sfI "http://127.0.0.1:$port/swap/$name" >swap.headers
+[ "$(header swap.headers etag)" = "$(planned etag "$base")" ] || fail "a copy's ETag differs"
+swap_link=$(link --value-file=ascii.value | sed 's|/download/|/swap/|')
+while IFS='|' read -r label file status lines; do
+  : >error.log
+  if [ -n "$file" ]; then cp "$file" swap/new && mv swap/new swap/$name; else rm swap/$name; fi
+  for _ in 1 2 3; do
+    code=$(curl -s -o body.bin -w '%{http_code}' "$swap_link")
+    [ "$code" = "$status" ] || fail "$label: status $code"
+    [ "$status" != 200 ] || cmp body.bin expected-ascii.exe || fail "$label: not the stamped copy"
+  done
+  [ "$(grep -c 'is not a reserved base' error.log)" = "$lines" ] || { cat error.log; fail "$label: log"; }
+done <<EOF
+removed||404|0
+a stamped copy|expected-multibyte.exe|500|1
+the base again|$base|200|0
 EOF
 nginx_stop
 
@@ -171,8 +257,60 @@ done <<EOF
 missing key file|mir_attribution_key k1 $work/none.key;||none.key" cannot be read
 short key file|mir_attribution_key k1 $work/short.key;||holds 31 bytes; a key is 32 to 4096 bytes
 world-readable key file|mir_attribution_key k1 $work/open.key;||is readable by every user
-key id twice|mir_attribution_key k1 $work/k1.key; mir_attribution_key k1 $work/k2.key;||given twice
+key id twice|mir_attribution_key k1 $work/k1.key; mir_attribution_key k1 $work/k2.key;||mir_attribution_key "k1": the key id is given twice
 no key|||needs at least one mir_attribution_key
 unreserved base|mir_attribution_key k1 $work/k1.key;|$small|is not a reserved base
 EOF
+
+# Configurations: each either serves the stamped copy (or a range of it)
+# byte for byte, answers 404, or stops nginx -t with its message.
+"$tool" stamp --value-file=ascii.value big/$name expected-big.exe >/dev/null
+long=$work/$(printf 'd%.0s' {1..200})
+mkdir -p "$long" && cp short.key "$long"
+token=$(basename "$(dirname "$(link --value-file=ascii.value)")")
+keys="mir_attribution_key k1 $work/k1.key;"
+download="location /download/ { mir_attribution $base; "
+row_config() { nginx_config nginx.conf "$1" "$work" "$module" "$row_locations" "$row_http"; }
+while IFS='|' read -r label row_http row_locations at path expected range; do
+  [[ $label != *"another user"* ]] || [ "$(id -u)" = 0 ] || continue  # only root gives files away
+  if [ "${expected%%:*}" = refused ]; then
+    nginx_config bad.conf 1 "$work" "$module" "$row_locations" "$row_http"
+    if /usr/sbin/nginx -t -p "$work" -c "$work/bad.conf" >check.out 2>&1; then fail "$label: accepted"; fi
+    grep -qF -- "${expected#refused:}" check.out || { cat check.out; fail "$label: not the message"; }
+    continue
+  fi
+  nginx_start "$work" row_config "$at/$name" || fail "$label: nginx did not start"
+  code=$(curl -s -o body.bin -w '%{http_code}' ${range:+-r "$range"} "http://127.0.0.1:$nginx_port$at$path")
+  nginx_stop
+  if [ "$expected" = 404 ]; then
+    [ "$code" = 404 ] || fail "$label: status $code"
+  elif [ -n "$range" ]; then
+    [ "$code" = 206 ] && cmp body.bin <(tail -c +$((${range%-*} + 1)) expected-$expected.exe |
+      head -c $((${range#*-} - ${range%-*} + 1))) || fail "$label: status $code, or not the range"
+  else
+    [ "$code" = 200 ] && cmp body.bin expected-$expected.exe || fail "$label: status $code, or not the copy"
+  fi
+done <<EOF
+if, no open_file_cache|$keys|$download if (\$arg_x) { add_header X-If 1; } }|/download|/$token/$name?x=1|ascii
+if with open_file_cache|$keys open_file_cache max=8;|$download if (\$arg_x) { add_header X-If 1; } }|/download|/$token/$name?x=1|ascii
+if with open_file_cache, the bare prefix|$keys open_file_cache max=8;|$download if (\$arg_x) { add_header X-If 1; } }|/download|/?x=1|404
+nested regex location|$keys|$download location ~ \.exe\$ { add_header X-Nested 1; } }|/download|/$token/$name|ascii
+nested prefix location taking the token|$keys|$download location /download/${token:0:4} { } }|/download|/$token/$name|ascii
+prefix without a slash|$keys|location /dl { mir_attribution $base; }|/dl|/$token/$name|ascii
+prefix without a slash, the token glued to it|$keys|location /dl { mir_attribution $base; }|/dl|$token/$name|404
+directio 4k|$keys directio 4k;|$download }|/download|/$token/$name|ascii
+directio 4m on 5 MB|$keys directio 4m;|location /download/ { mir_attribution $work/big/$name; }|/download|/$token/$name|big
+directio 4m on 5 MB, a range across the slot|$keys directio 4m;|location /download/ { mir_attribution $work/big/$name; }|/download|/$token/$name|big|$((big_size - 4200))-$((big_size - 4000))
+key file 0600|mir_attribution_key k1 $work/modes/600.key;|$download }|/download|/$token/$name|ascii
+key file 0640|mir_attribution_key k1 $work/modes/640.key;|$download }|/download|/$token/$name|ascii
+key file 0602|mir_attribution_key k1 $work/modes/602.key;|$download }|||refused:writable by its group or every user
+key file 0622|mir_attribution_key k1 $work/modes/622.key;|$download }|||refused:writable by its group or every user
+key file 0660|mir_attribution_key k1 $work/modes/660.key;|$download }|||refused:writable by its group or every user
+key file of another user|mir_attribution_key k1 $work/modes/nobody.key;|$download }|||refused:is owned by user 65534
+a short key file in a long folder|mir_attribution_key k1 $long/short.key;|$download }|||refused:$long/short.key" holds 31 bytes; a key is 32 to 4096 bytes
+a stamped copy as the base|$keys|location /download/ { mir_attribution $work/expected-ascii.exe; }|||refused:its slot holds a record: a stamped copy, not a base
+regex location|$keys|location ~ ^/download/ { mir_attribution $base; }|||refused:needs a prefix location
+exact location|$keys|location = /download/$name { mir_attribution $base; }|||refused:needs a prefix location
+EOF
+! grep "exited on signal" error.log || fail "a worker crashed"
 echo "nginx module test passed (port $port)"

@@ -1,4 +1,5 @@
-/* Serves a reserved launcher base under a location, stamped per download:
+/* Serves a reserved launcher base under a prefix location, stamped per
+ * download:
  *
  *   mir_attribution_key <key id> <key file>;       (http; repeatable)
  *   location /download/ { mir_attribution <base>; }
@@ -8,11 +9,19 @@
  *                                         then the filled slot from memory
  *   /download/<base's file name>          the base unchanged
  *
+ * The token is a whole path segment: after a prefix without a trailing slash
+ * the URI must go on with '/'. Every location inside (nested, `if`,
+ * `limit_except`) serves the same, unless it has a content handler of its
+ * own. A regex, exact or named location has no prefix to take the token
+ * after, and is refused.
+ *
  * A token that fails (malformed, unknown key, forged, expired, a value the
  * launcher refuses) gets the base unchanged and an `info` line with the
  * reason: a download never fails for its attribution. nginx's own filters
  * serve HEAD, Range, If-Range and conditional requests from the headers set
- * here. The token and slot code is the project's C++, behind the C shim. */
+ * here. There is no Last-Modified: copies of one release on two servers
+ * would differ in it, and a resume by date could join two values' bytes. The
+ * token and base code is the project's C++, behind the C shim. */
 
 #include <ngx_config.h>
 #include <ngx_core.h>
@@ -26,24 +35,29 @@ typedef struct {
   ngx_uint_t used; /* by a location */
 } ngx_http_mir_attribution_main_conf_t;
 
-/* The slot of the base as this worker last saw it, found again when the file
- * changes (a new release put in place under the same name). */
+/* The base one `mir_attribution` names, shared by the locations inside its
+ * own; with what this worker last found in the file, found again when the
+ * file changes (a new release put in place under the same name). */
 typedef struct {
+  ngx_str_t path;      /* NUL-terminated */
+  ngx_str_t file_name; /* its last component */
+  ngx_str_t prefix;    /* of the location that names it */
+
+  ngx_uint_t known;  /* the file below was examined */
+  ngx_uint_t usable; /* ... and is a base */
   ngx_file_uniq_t uniq;
   off_t size;
   time_t mtime;
-  mir_slot slot;
-  ngx_uint_t known;
-} ngx_http_mir_attribution_slot_cache_t;
+  mir_base base;
+} ngx_http_mir_attribution_served_t;
 
 typedef struct {
-  ngx_str_t base;      /* NUL-terminated */
-  ngx_str_t file_name; /* its last component */
-  ngx_http_mir_attribution_slot_cache_t* cache;
+  ngx_http_mir_attribution_served_t* served;
 } ngx_http_mir_attribution_loc_conf_t;
 
 static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf);
 static void* ngx_http_mir_attribution_create_loc_conf(ngx_conf_t* cf);
+static char* ngx_http_mir_attribution_merge_loc_conf(ngx_conf_t* cf, void* parent, void* child);
 static char* ngx_http_mir_attribution_key(ngx_conf_t* cf, ngx_command_t* cmd, void* conf);
 static char* ngx_http_mir_attribution(ngx_conf_t* cf, ngx_command_t* cmd, void* conf);
 static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf);
@@ -67,7 +81,7 @@ static ngx_http_module_t ngx_http_mir_attribution_module_ctx = {
     NULL,                                      /* create server configuration */
     NULL,                                      /* merge server configuration */
     ngx_http_mir_attribution_create_loc_conf,  /* create location configuration */
-    NULL                                       /* merge location configuration */
+    ngx_http_mir_attribution_merge_loc_conf    /* merge location configuration */
 };
 
 ngx_module_t ngx_http_mir_attribution_module = {
@@ -84,6 +98,15 @@ ngx_module_t ngx_http_mir_attribution_module = {
     NULL,                                 /* exit master */
     NGX_MODULE_V1_PADDING};
 
+static void* ngx_http_mir_attribution_alloc(void* pool, size_t size) {
+  return ngx_pnalloc(pool, size);
+}
+
+static mir_allocator ngx_http_mir_attribution_allocator(ngx_pool_t* pool) {
+  mir_allocator allocator = {ngx_http_mir_attribution_alloc, pool};
+  return allocator;
+}
+
 static void ngx_http_mir_attribution_destroy_keys(void* data) { mir_link_keys_destroy(data); }
 
 static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf) {
@@ -96,6 +119,7 @@ static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf) {
     return NULL;
   }
 
+  /* Destroyed with the configuration's pool, also when it is refused. */
   mmcf->keys = mir_link_keys_create();
   if (mmcf->keys == NULL) {
     return NULL;
@@ -107,48 +131,67 @@ static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf) {
 }
 
 static void* ngx_http_mir_attribution_create_loc_conf(ngx_conf_t* cf) {
-  return ngx_pcalloc(cf->pool, sizeof(ngx_http_mir_attribution_loc_conf_t));
+  ngx_http_mir_attribution_loc_conf_t* mlcf;
+
+  mlcf = ngx_pcalloc(cf->pool, sizeof(ngx_http_mir_attribution_loc_conf_t));
+  if (mlcf == NULL) {
+    return NULL;
+  }
+
+  mlcf->served = NGX_CONF_UNSET_PTR;
+
+  return mlcf;
 }
 
-/* A copy of `name` completed with nginx's prefix (prefix 0) or configuration
- * prefix (1), NUL-terminated. */
-static ngx_int_t ngx_http_mir_attribution_full_name(ngx_conf_t* cf, ngx_str_t* name,
-                                                    ngx_uint_t conf_prefix) {
-  u_char* copy;
+/* An `if` block's, a nested location's and a `limit_except` block's settings
+ * start empty: they serve what the enclosing location serves. */
+static char* ngx_http_mir_attribution_merge_loc_conf(ngx_conf_t* cf, void* parent, void* child) {
+  ngx_http_mir_attribution_loc_conf_t* prev = parent;
+  ngx_http_mir_attribution_loc_conf_t* conf = child;
 
-  if (ngx_conf_full_name(cf->cycle, name, conf_prefix) != NGX_OK) {
-    return NGX_ERROR;
+  ngx_http_core_loc_conf_t* clcf;
+
+  ngx_conf_merge_ptr_value(conf->served, prev->served, NULL);
+
+  if (conf->served != NULL) {
+    clcf = ngx_http_conf_get_module_loc_conf(cf, ngx_http_core_module);
+    if (clcf->handler == NULL) {
+      clcf->handler = ngx_http_mir_attribution_handler;
+    }
   }
 
-  copy = ngx_pnalloc(cf->pool, name->len + 1);
-  if (copy == NULL) {
-    return NGX_ERROR;
-  }
-
-  ngx_memcpy(copy, name->data, name->len);
-  copy[name->len] = '\0';
-  name->data = copy;
-
-  return NGX_OK;
+  return NGX_CONF_OK;
 }
 
 static char* ngx_http_mir_attribution_key(ngx_conf_t* cf, ngx_command_t* cmd, void* conf) {
   ngx_http_mir_attribution_main_conf_t* mmcf = conf;
 
-  char message[MIR_MESSAGE_SIZE];
+  mir_text reason;
   ngx_str_t *value, path;
 
   value = cf->args->elts;
   path = value[2];
 
-  if (ngx_http_mir_attribution_full_name(cf, &path, 1) != NGX_OK) {
+  /* The result is NUL-terminated, as the parser's words are. */
+  if (ngx_conf_full_name(cf->cycle, &path, 1) != NGX_OK) {
     return NGX_CONF_ERROR;
   }
 
-  if (mir_link_keys_add_file(mmcf->keys, (const char*)value[1].data, value[1].len,
-                             (const char*)path.data, message) != 0) {
-    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution_key \"%V\": %s", &value[1], message);
-    return NGX_CONF_ERROR;
+  switch (mir_link_keys_add_file(mmcf->keys, (const char*)value[1].data, value[1].len,
+                                 (const char*)path.data,
+                                 ngx_http_mir_attribution_allocator(cf->pool), &reason)) {
+    case 0:
+      break;
+
+    case MIR_KEY_FILE_REFUSED:
+      ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution_key \"%V\": key file \"%V\" %*s",
+                         &value[1], &path, reason.len, reason.data);
+      return NGX_CONF_ERROR;
+
+    default:
+      ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution_key \"%V\": %*s", &value[1],
+                         reason.len, reason.data);
+      return NGX_CONF_ERROR;
   }
 
   mmcf->key_count++;
@@ -156,76 +199,104 @@ static char* ngx_http_mir_attribution_key(ngx_conf_t* cf, ngx_command_t* cmd, vo
   return NGX_CONF_OK;
 }
 
+/* Examines the base open as `fd` for `served`; NGX_OK, or NGX_DECLINED with
+ * the reason. Remembers the file's identity either way. */
+static ngx_int_t ngx_http_mir_attribution_examine(ngx_http_mir_attribution_served_t* served,
+                                                  ngx_fd_t fd, ngx_file_info_t* info,
+                                                  ngx_pool_t* pool, mir_text* reason) {
+  served->known = 1;
+  served->uniq = ngx_file_uniq(info);
+  served->size = ngx_file_size(info);
+  served->mtime = ngx_file_mtime(info);
+  served->usable = mir_find_base(fd, (uint64_t)served->size, &served->base,
+                                 ngx_http_mir_attribution_allocator(pool), reason) == 0;
+
+  return served->usable ? NGX_OK : NGX_DECLINED;
+}
+
 static char* ngx_http_mir_attribution(ngx_conf_t* cf, ngx_command_t* cmd, void* conf) {
   ngx_http_mir_attribution_loc_conf_t* mlcf = conf;
 
-  char message[MIR_MESSAGE_SIZE];
   u_char* slash;
   ngx_fd_t fd;
-  ngx_int_t found;
+  ngx_int_t rc;
+  mir_text reason;
   ngx_str_t* value;
   ngx_file_info_t info;
   ngx_http_core_loc_conf_t* clcf;
+  ngx_http_mir_attribution_served_t* served;
   ngx_http_mir_attribution_main_conf_t* mmcf;
-  ngx_http_mir_attribution_slot_cache_t* cache;
 
-  if (mlcf->base.data != NULL) {
+  if (mlcf->served != NGX_CONF_UNSET_PTR) {
     return "is duplicate";
   }
 
-  value = cf->args->elts;
-  mlcf->base = value[1];
+  clcf = ngx_http_conf_get_module_loc_conf(cf, ngx_http_core_module);
 
-  if (ngx_http_mir_attribution_full_name(cf, &mlcf->base, 0) != NGX_OK) {
+  if (clcf->named || clcf->exact_match
+#if (NGX_PCRE)
+      || clcf->regex
+#endif
+  ) {
+    return "needs a prefix location (location /download/ { ... }): the token is the path segment "
+           "after the prefix; put a regex location inside it instead";
+  }
+
+  served = ngx_pcalloc(cf->pool, sizeof(ngx_http_mir_attribution_served_t));
+  if (served == NULL) {
     return NGX_CONF_ERROR;
   }
 
-  mlcf->file_name.data = mlcf->base.data;
-  slash = ngx_strlchr(mlcf->base.data, mlcf->base.data + mlcf->base.len, '/');
-  while (slash != NULL) {
-    mlcf->file_name.data = slash + 1;
-    slash = ngx_strlchr(slash + 1, mlcf->base.data + mlcf->base.len, '/');
-  }
-  mlcf->file_name.len = mlcf->base.data + mlcf->base.len - mlcf->file_name.data;
+  value = cf->args->elts;
+  served->path = value[1];
+  served->prefix = clcf->name;
 
-  if (mlcf->file_name.len == 0) {
+  /* The result is NUL-terminated, as the parser's words are. */
+  if (ngx_conf_full_name(cf->cycle, &served->path, 0) != NGX_OK) {
+    return NGX_CONF_ERROR;
+  }
+
+  served->file_name.data = served->path.data;
+  slash = ngx_strlchr(served->path.data, served->path.data + served->path.len, '/');
+  while (slash != NULL) {
+    served->file_name.data = slash + 1;
+    slash = ngx_strlchr(slash + 1, served->path.data + served->path.len, '/');
+  }
+  served->file_name.len = served->path.data + served->path.len - served->file_name.data;
+
+  if (served->file_name.len == 0) {
     return "needs the base's file, not a directory";
   }
 
-  /* A base without a slot is a release mistake: say so before serving. */
-  cache = ngx_pcalloc(cf->pool, sizeof(ngx_http_mir_attribution_slot_cache_t));
-  if (cache == NULL) {
-    return NGX_CONF_ERROR;
-  }
-  mlcf->cache = cache;
-
-  fd = ngx_open_file(mlcf->base.data, NGX_FILE_RDONLY, NGX_FILE_OPEN, 0);
+  /* A file that is not a base is a release mistake: say so before serving. */
+  fd = ngx_open_file(served->path.data, NGX_FILE_RDONLY, NGX_FILE_OPEN, 0);
   if (fd == NGX_INVALID_FILE) {
-    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno, "mir_attribution: cannot open \"%V\"",
-                       &mlcf->base);
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno,
+                       "mir_attribution: " ngx_open_file_n " \"%V\" failed", &served->path);
     return NGX_CONF_ERROR;
   }
 
   if (ngx_fd_info(fd, &info) == NGX_FILE_ERROR) {
-    ngx_cpystrn((u_char*)message, (u_char*)"cannot be examined", sizeof(message));
-    found = 0;
-
-  } else {
-    found = mir_find_slot(fd, ngx_file_size(&info), &cache->slot, message) == 0;
-  }
-
-  ngx_close_file(fd);
-
-  if (!found) {
-    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution: \"%V\" is not a reserved base: %s",
-                       &mlcf->base, message);
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, ngx_errno,
+                       "mir_attribution: " ngx_fd_info_n " \"%V\" failed", &served->path);
+    ngx_close_file(fd);
     return NGX_CONF_ERROR;
   }
+
+  rc = ngx_http_mir_attribution_examine(served, fd, &info, cf->pool, &reason);
+  ngx_close_file(fd);
+
+  if (rc != NGX_OK) {
+    ngx_conf_log_error(NGX_LOG_EMERG, cf, 0, "mir_attribution: \"%V\" is not a reserved base: %*s",
+                       &served->path, reason.len, reason.data);
+    return NGX_CONF_ERROR;
+  }
+
+  mlcf->served = served;
 
   mmcf = ngx_http_conf_get_module_main_conf(cf, ngx_http_mir_attribution_module);
   mmcf->used = 1;
 
-  clcf = ngx_http_conf_get_module_loc_conf(cf, ngx_http_core_module);
   clcf->handler = ngx_http_mir_attribution_handler;
 
   return NGX_CONF_OK;
@@ -246,34 +317,121 @@ static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf) {
   return NGX_OK;
 }
 
-/* The base's slot, from this worker's cache while the file is unchanged. */
-static const mir_slot* ngx_http_mir_attribution_slot(ngx_http_request_t* r,
-                                                     ngx_http_mir_attribution_loc_conf_t* mlcf,
+/* The base as nginx opened it (`of`), from this worker's memory while the
+ * file is unchanged. It is read through a descriptor of the module's own:
+ * nginx's may be O_DIRECT (directio), which takes no unaligned reads. A
+ * file that is not a base is logged once per change of it. */
+static const mir_base* ngx_http_mir_attribution_base(ngx_http_request_t* r,
+                                                     ngx_http_mir_attribution_served_t* served,
                                                      ngx_open_file_info_t* of) {
-  char message[MIR_MESSAGE_SIZE];
-  ngx_http_mir_attribution_slot_cache_t* cache;
+  ngx_fd_t fd;
+  ngx_int_t rc;
+  mir_text reason;
+  ngx_file_info_t info;
 
-  cache = mlcf->cache;
-
-  if (cache->known && cache->uniq == of->uniq && cache->size == of->size &&
-      cache->mtime == of->mtime) {
-    return &cache->slot;
+  if (served->known && served->uniq == of->uniq && served->size == of->size &&
+      served->mtime == of->mtime) {
+    return served->usable ? &served->base : NULL;
   }
 
-  cache->known = 0;
-
-  if (mir_find_slot(of->fd, of->size, &cache->slot, message) != 0) {
-    ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
-                  "mir_attribution: \"%V\" is not a reserved base: %s", &mlcf->base, message);
+  fd = ngx_open_file(served->path.data, NGX_FILE_RDONLY, NGX_FILE_OPEN, 0);
+  if (fd == NGX_INVALID_FILE) {
+    ngx_log_error(NGX_LOG_ERR, r->connection->log, ngx_errno,
+                  "mir_attribution: " ngx_open_file_n " \"%V\" failed", &served->path);
     return NULL;
   }
 
-  cache->uniq = of->uniq;
-  cache->size = of->size;
-  cache->mtime = of->mtime;
-  cache->known = 1;
+  if (ngx_fd_info(fd, &info) == NGX_FILE_ERROR) {
+    ngx_log_error(NGX_LOG_ERR, r->connection->log, ngx_errno,
+                  "mir_attribution: " ngx_fd_info_n " \"%V\" failed", &served->path);
+    rc = NGX_ERROR;
 
-  return &cache->slot;
+  } else if (ngx_file_uniq(&info) != of->uniq || ngx_file_size(&info) != of->size ||
+             ngx_file_mtime(&info) != of->mtime) {
+    /* Replaced between nginx's open and this one: the next request sees
+     * one file. */
+    ngx_log_error(NGX_LOG_WARN, r->connection->log, 0,
+                  "mir_attribution: \"%V\" changed while it was opened", &served->path);
+    rc = NGX_ERROR;
+
+  } else {
+    rc = ngx_http_mir_attribution_examine(served, fd, &info, r->pool, &reason);
+    if (rc != NGX_OK) {
+      ngx_log_error(NGX_LOG_ERR, r->connection->log, 0,
+                    "mir_attribution: \"%V\" is not a reserved base: %*s", &served->path,
+                    reason.len, reason.data);
+    }
+  }
+
+  if (ngx_close_file(fd) == NGX_FILE_ERROR) {
+    ngx_log_error(NGX_LOG_ALERT, r->connection->log, ngx_errno, ngx_close_file_n " \"%V\" failed",
+                  &served->path);
+  }
+
+  return rc == NGX_OK ? &served->base : NULL;
+}
+
+/* Opens the base as the static module opens a file, with its answers to
+ * each failure. */
+static ngx_int_t ngx_http_mir_attribution_open(ngx_http_request_t* r,
+                                               ngx_http_mir_attribution_served_t* served,
+                                               ngx_open_file_info_t* of) {
+  ngx_int_t rc;
+  ngx_uint_t level;
+  ngx_http_core_loc_conf_t* clcf;
+
+  clcf = ngx_http_get_module_loc_conf(r, ngx_http_core_module);
+
+  ngx_memzero(of, sizeof(ngx_open_file_info_t));
+  of->read_ahead = clcf->read_ahead;
+  of->directio = clcf->directio;
+  of->valid = clcf->open_file_cache_valid;
+  of->min_uses = clcf->open_file_cache_min_uses;
+  of->errors = clcf->open_file_cache_errors;
+  of->events = clcf->open_file_cache_events;
+
+  if (ngx_open_cached_file(clcf->open_file_cache, &served->path, of, r->pool) != NGX_OK) {
+    switch (of->err) {
+      case 0:
+        return NGX_HTTP_INTERNAL_SERVER_ERROR;
+
+      case NGX_ENOENT:
+      case NGX_ENOTDIR:
+      case NGX_ENAMETOOLONG:
+        level = NGX_LOG_ERR;
+        rc = NGX_HTTP_NOT_FOUND;
+        break;
+
+      case NGX_EACCES:
+#if (NGX_HAVE_OPENAT)
+      case NGX_EMLINK:
+      case NGX_ELOOP:
+#endif
+        level = NGX_LOG_ERR;
+        rc = NGX_HTTP_FORBIDDEN;
+        break;
+
+      default:
+        level = NGX_LOG_CRIT;
+        rc = NGX_HTTP_INTERNAL_SERVER_ERROR;
+        break;
+    }
+
+    if (rc != NGX_HTTP_NOT_FOUND || clcf->log_not_found) {
+      ngx_log_error(level, r->connection->log, of->err, "%s \"%V\" failed", of->failed,
+                    &served->path);
+    }
+
+    return rc;
+  }
+
+  if (!of->is_file) {
+    ngx_log_error(NGX_LOG_CRIT, r->connection->log, 0, "\"%V\" is not a regular file",
+                  &served->path);
+    return NGX_HTTP_NOT_FOUND;
+  }
+
+  return NGX_OK;
 }
 
 static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
@@ -284,10 +442,9 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   ngx_log_t* log;
   ngx_chain_t out[2];
   mir_download download;
-  const mir_slot* slot;
-  ngx_table_elt_t* etag;
+  const mir_base* base;
   ngx_open_file_info_t of;
-  ngx_http_core_loc_conf_t* clcf;
+  ngx_http_mir_attribution_served_t* served;
   ngx_http_mir_attribution_loc_conf_t* mlcf;
   ngx_http_mir_attribution_main_conf_t* mmcf;
 
@@ -296,18 +453,31 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   }
 
   log = r->connection->log;
-  clcf = ngx_http_get_module_loc_conf(r, ngx_http_core_module);
   mlcf = ngx_http_get_module_loc_conf(r, ngx_http_mir_attribution_module);
   mmcf = ngx_http_get_module_main_conf(r, ngx_http_mir_attribution_module);
 
-  /* After the location's prefix: "<file name>" or "<token>/<file name>". */
-  if (r->uri.len < clcf->name.len ||
-      ngx_strncmp(r->uri.data, clcf->name.data, clcf->name.len) != 0) {
+  served = mlcf->served;
+  if (served == NULL) {
+    return NGX_DECLINED;
+  }
+
+  /* After the prefix: "<file name>" or "<token>/<file name>", the prefix
+   * ending with '/' or followed by one. */
+  if (r->uri.len < served->prefix.len ||
+      ngx_strncmp(r->uri.data, served->prefix.data, served->prefix.len) != 0) {
     return NGX_HTTP_NOT_FOUND;
   }
 
-  rest = r->uri.data + clcf->name.len;
+  rest = r->uri.data + served->prefix.len;
   end = r->uri.data + r->uri.len;
+
+  if (served->prefix.len == 0 || served->prefix.data[served->prefix.len - 1] != '/') {
+    if (rest == end || *rest != '/') {
+      return NGX_HTTP_NOT_FOUND;
+    }
+    rest++;
+  }
+
   slash = ngx_strlchr(rest, end, '/');
 
   token.data = rest;
@@ -315,8 +485,8 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   name.data = slash ? slash + 1 : rest;
   name.len = end - name.data;
 
-  if (name.len != mlcf->file_name.len ||
-      ngx_strncmp(name.data, mlcf->file_name.data, name.len) != 0 ||
+  if (name.len != served->file_name.len ||
+      ngx_strncmp(name.data, served->file_name.data, name.len) != 0 ||
       (slash != NULL && token.len == 0)) {
     return NGX_HTTP_NOT_FOUND;
   }
@@ -326,75 +496,59 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
     return rc;
   }
 
-  ngx_memzero(&of, sizeof(ngx_open_file_info_t));
-  of.read_ahead = clcf->read_ahead;
-  of.directio = clcf->directio;
-  of.valid = clcf->open_file_cache_valid;
-  of.min_uses = clcf->open_file_cache_min_uses;
-  of.errors = clcf->open_file_cache_errors;
-  of.events = clcf->open_file_cache_events;
+  rc = ngx_http_mir_attribution_open(r, served, &of);
+  if (rc != NGX_OK) {
+    return rc;
+  }
 
-  if (ngx_open_cached_file(clcf->open_file_cache, &mlcf->base, &of, r->pool) != NGX_OK ||
-      !of.is_file) {
-    ngx_log_error(NGX_LOG_CRIT, log, of.err, "mir_attribution: cannot open \"%V\"", &mlcf->base);
+  base = ngx_http_mir_attribution_base(r, served, &of);
+  if (base == NULL) {
     return NGX_HTTP_INTERNAL_SERVER_ERROR;
   }
 
-  slot = ngx_http_mir_attribution_slot(r, mlcf, &of);
   slot_bytes = NULL;
-
-  if (slot != NULL && token.len > 0) {
-    slot_bytes = ngx_palloc(r->pool, slot->size);
+  if (token.len > 0) {
+    slot_bytes = ngx_palloc(r->pool, base->slot_size);
     if (slot_bytes == NULL) {
       return NGX_HTTP_INTERNAL_SERVER_ERROR;
     }
   }
 
-  if (slot != NULL) {
-    mir_plan_download(mmcf->keys, (const char*)token.data, slot_bytes ? token.len : 0,
-                      (const char*)name.data, name.len, ngx_time(), of.mtime, slot, slot_bytes,
-                      &download);
-  } else {
-    download.stamped = 0;
-    download.etag[0] = '\0';
-    ngx_cpystrn((u_char*)download.reason, (u_char*)"the base has no slot", sizeof(download.reason));
+  if (mir_plan_download(mmcf->keys, (const char*)token.data, token.len, (const char*)name.data,
+                        name.len, ngx_time(), base, slot_bytes,
+                        ngx_http_mir_attribution_allocator(r->pool), &download) != 0) {
+    return NGX_HTTP_INTERNAL_SERVER_ERROR;
   }
 
   if (!download.stamped) {
-    ngx_log_error(NGX_LOG_INFO, log, 0, "mir_attribution: sending the base unattributed: %s",
-                  download.reason);
+    ngx_log_error(NGX_LOG_INFO, log, 0, "mir_attribution: sending the base unattributed: %*s",
+                  download.reason.len, download.reason.data);
   }
 
   log->action = "sending response to client";
 
   r->headers_out.status = NGX_HTTP_OK;
   r->headers_out.content_length_n = of.size;
-  r->headers_out.last_modified_time = of.mtime;
+  r->headers_out.last_modified_time = -1;
+
+  /* nginx's ETag header (with whatever fields it fills), holding ours. */
+  if (ngx_http_set_etag(r) != NGX_OK) {
+    return NGX_HTTP_INTERNAL_SERVER_ERROR;
+  }
+  if (r->headers_out.etag != NULL) {
+    r->headers_out.etag->value.len = download.etag.len;
+    r->headers_out.etag->value.data = (u_char*)download.etag.data;
+  }
 
   if (ngx_http_set_content_type(r) != NGX_OK) {
     return NGX_HTTP_INTERNAL_SERVER_ERROR;
   }
 
-  if (clcf->etag && download.etag[0] != '\0') {
-    etag = ngx_list_push(&r->headers_out.headers);
-    if (etag == NULL) {
-      return NGX_HTTP_INTERNAL_SERVER_ERROR;
-    }
-    etag->hash = 1;
-    ngx_str_set(&etag->key, "ETag");
-    etag->value.len = ngx_strlen(download.etag);
-    etag->value.data = ngx_pnalloc(r->pool, etag->value.len);
-    if (etag->value.data == NULL) {
-      return NGX_HTTP_INTERNAL_SERVER_ERROR;
-    }
-    ngx_memcpy(etag->value.data, download.etag, etag->value.len);
-    r->headers_out.etag = etag;
-  }
-
-  /* nginx's range filter answers several ranges only from a single buffer;
-   * a stamped body is two, so it gets one range or the whole body. */
+  /* Several ranges get the whole body, for the base as for a stamped copy:
+   * nginx's range filter answers them only from a single buffer, and an
+   * edge that stamps could not give the same multipart boundary. */
   r->allow_ranges = 1;
-  r->single_range = download.stamped ? 1 : 0;
+  r->single_range = 1;
 
   file_buf = ngx_calloc_buf(r->pool);
   slot_buf = ngx_calloc_buf(r->pool);
@@ -414,10 +568,10 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   }
 
   file_buf->file_pos = 0;
-  file_buf->file_last = download.stamped ? (off_t)slot->offset : of.size;
+  file_buf->file_last = download.stamped ? (off_t)base->slot_offset : of.size;
   file_buf->in_file = file_buf->file_last ? 1 : 0;
   file_buf->file->fd = of.fd;
-  file_buf->file->name = mlcf->base;
+  file_buf->file->name = served->path;
   file_buf->file->log = log;
   file_buf->file->directio = of.is_directio;
   out[0].buf = file_buf;
@@ -425,7 +579,7 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
 
   if (download.stamped) {
     slot_buf->pos = slot_bytes;
-    slot_buf->last = slot_bytes + slot->size;
+    slot_buf->last = slot_bytes + base->slot_size;
     slot_buf->memory = 1;
     out[0].next = &out[1];
     out[1].buf = slot_buf;

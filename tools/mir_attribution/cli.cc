@@ -1,6 +1,5 @@
 #include "tools/mir_attribution/cli.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -13,8 +12,11 @@
 #include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/channel_info.h"
+#include "server/download_etag.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
+#include "server/link_url.h"
+#include "server/release_base.h"
 #include "tools/mir_attribution/output_file.h"
 #include "tools/mir_attribution/stamp.h"
 
@@ -74,10 +76,11 @@ constexpr char kPlanHelp[] =
     "  tool: file_size, slot_offset and slot_size (a stamped copy is BASE's first\n"
     "  slot_offset bytes, then the trailer record \"MIRBCH01\", the value's length as 32-bit\n"
     "  little-endian and the value, then zeros up to file_size), form, base_sha256, the\n"
-    "  ETag and Last-Modified of BASE as nginx serves it (\"<mtime hex>-<size hex>\"), and\n"
-    "  stamped_etag, the rule for a stamped copy's ETag: BASE's with \"-\" and the first 16\n"
-    "  hex digits of the value's SHA-256 added. With a value, also stamped_sha256 and\n"
-    "  stamped_etag for it. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n";
+    "  ETag of BASE (the first 16 hex digits of the SHA-256 of the bytes its signature does\n"
+    "  not cover, so every copy of the release has it), and stamped_etag, the rule for a\n"
+    "  stamped copy's ETag: BASE's with \"-\" and the first 16 hex digits of the value's\n"
+    "  SHA-256 added. With a value, also stamped_sha256 and stamped_etag for it. A stamped\n"
+    "  copy is refused. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n";
 constexpr char kReadHelp[] =
     "mir_attribution read [--verbose] FILE\n"
     "  Prints the CHANNEL_INFO value the launcher would find in FILE (tail window first,\n"
@@ -90,21 +93,25 @@ constexpr char kReadHelp[] =
 constexpr char kLinkHelp[] =
     "mir_attribution link --key-file=FILE --key-id=ID --expires=UNIX_TIME\n"
     "                     (--value=TEXT | --value-file=FILE) [--file-name=NAME] URL_PREFIX\n"
-    "  Prints a signed download link, URL_PREFIX/<token>/NAME, as its last line. A\n"
-    "  server that holds the key under ID sends the release's base stamped with the\n"
-    "  value through it until UNIX_TIME.\n"
+    "  Prints a signed download link, URL_PREFIX/<token>/NAME, as its last line, NAME\n"
+    "  percent-encoded as one path segment. A server that holds the key under ID sends\n"
+    "  the release's base stamped with the value through it until UNIX_TIME.\n"
     "\n"
-    "  --key-file=FILE    the key: the file's bytes, 32 to 4096 of them, not readable\n"
-    "                     by every user\n"
+    "  --key-file=FILE    the key: the file's bytes, 32 to 4096 of them; a regular file\n"
+    "                     owned by root or the user running this, not readable by\n"
+    "                     others, not writable by its group or others\n"
     "  --key-id=ID        the key's id, 1 to 32 of A-Z a-z 0-9 - _\n"
-    "  --expires=TIME     when the link stops working, in seconds since 1970 (UTC)\n"
+    "  --expires=TIME     when the link stops working, in seconds since 1970 (UTC), 1 to\n"
+    "                     19 digits, in the future\n"
     "  --value=TEXT       the value, as for stamp\n"
     "  --value-file=FILE  the value: the bytes of FILE exactly\n"
     "  --file-name=NAME   the release's file name (default mirelo_browser_setup.exe);\n"
-    "                     the link is valid for that name only\n"
+    "                     the link is valid for that name only. Empty, \".\", \"..\", and\n"
+    "                     names holding '/' or control characters are refused\n"
     "\n"
-    "  A value the launcher would not store is refused. Exit status: 0 printed,\n"
-    "  1 refused, 2 a usage error.\n";
+    "  A value the launcher would not store, an expiry that is not in the future and a\n"
+    "  URL_PREFIX holding a space, control character, non-ASCII byte, '?' or '#' are\n"
+    "  refused. Exit status: 0 printed, 1 refused, 2 a usage error.\n";
 
 struct Options {
   std::string command;
@@ -451,25 +458,6 @@ std::string Quoted(std::string_view text) {
   return quoted + "\"";
 }
 
-// An HTTP date ("Wed, 09 Dec 2026 18:40:45 GMT") for seconds since 1970.
-std::string HttpDate(int64_t seconds) {
-  using namespace std::chrono;
-  const sys_seconds time{std::chrono::seconds(seconds)};
-  const sys_days day = floor<days>(time);
-  const year_month_day date(day);
-  const hh_mm_ss clock(time - day);
-  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char text[64];
-  std::snprintf(text, sizeof(text), "%s, %02u %s %04d %02d:%02d:%02d GMT",
-                kDays[weekday(day).c_encoding()], static_cast<unsigned>(date.day()),
-                kMonths[static_cast<unsigned>(date.month()) - 1], static_cast<int>(date.year()),
-                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count()));
-  return text;
-}
-
 int Plan(const Options& options) {
   if (options.files.size() != 1 || (options.value && options.value_file) || options.in_place) {
     std::fputs(kPlanHelp, stderr);
@@ -480,11 +468,9 @@ int Plan(const Options& options) {
   if (HasValue(options) && !ValueBytes(options, value, error)) return Fail(path, error);
   Input input;
   if (!OpenInput(path, input, error)) return Fail(path, error);
-  installer::AttributionSlot slot;
-  if (!installer::FindAttributionSlot(input.size, input.read, slot, error)) {
-    return Fail(path, error);
-  }
-  if (!slot.empty) return Fail(path, "its slot holds a record: a stamped copy, not a base");
+  server::ReleaseBase release;
+  if (!server::FindReleaseBase(input.size, input.read, release, error)) return Fail(path, error);
+  const installer::AttributionSlot& slot = release.slot;
   std::vector<uint8_t> slot_bytes(slot.size);
   if (HasValue(options) &&
       !installer::FillAttributionSlot(value, RecordForm::kTrailer, slot_bytes, error)) {
@@ -504,31 +490,21 @@ int Plan(const Options& options) {
   base_hash.Update(std::vector<uint8_t>(slot.size));
   stamped_hash.Update(slot_bytes);
 
-  std::error_code time_error;
-  const auto modified = fs::last_write_time(path, time_error);
-  if (time_error) return Fail(path, "has no modification time");
-  const int64_t mtime = std::chrono::duration_cast<std::chrono::seconds>(
-                            std::chrono::file_clock::to_sys(modified).time_since_epoch())
-                            .count();
-  char etag[64];
-  std::snprintf(etag, sizeof(etag), "\"%llx-%llx", static_cast<unsigned long long>(mtime),
-                static_cast<unsigned long long>(slot.file_size));
   std::printf("{\n  \"file_size\": %llu,\n  \"slot_offset\": %llu,\n  \"slot_size\": %llu,\n",
               static_cast<unsigned long long>(slot.file_size),
               static_cast<unsigned long long>(slot.offset),
               static_cast<unsigned long long>(slot.size));
   std::printf("  \"form\": \"trailer\",\n  \"base_sha256\": \"%s\",\n",
               base::HexEncode(base_hash.Finish()).c_str());
-  std::printf("  \"etag\": %s,\n  \"last_modified\": \"%s\",\n",
-              Quoted(std::string(etag) + "\"").c_str(), HttpDate(mtime).c_str());
+  std::printf("  \"etag\": %s,\n",
+              Quoted(server::DownloadEtag(release.digest, std::nullopt)).c_str());
   if (HasValue(options)) {
-    const std::string digits = base::HexEncode(base::Sha256Of(installer::AsBytes(value)));
     std::printf("  \"stamped_sha256\": \"%s\",\n  \"stamped_etag\": %s\n}\n",
                 base::HexEncode(stamped_hash.Finish()).c_str(),
-                Quoted(std::string(etag) + "-" + digits.substr(0, 16) + "\"").c_str());
+                Quoted(server::DownloadEtag(release.digest, value)).c_str());
   } else {
     std::printf("  \"stamped_etag\": %s\n}\n",
-                Quoted(std::string(etag) + "-<first 16 hex digits of SHA-256(value)>\"").c_str());
+                Quoted(server::StampedEtagRule(release.digest)).c_str());
   }
   return 0;
 }
@@ -558,20 +534,17 @@ int Link(const Options& options) {
     return 2;
   }
   uint64_t expires = 0;
-  const std::string& text = *options.expires;
-  if (text.empty() || text.size() > server::kMaxExpiresDigits ||
-      text.find_first_not_of("0123456789") != std::string::npos) {
-    std::fprintf(stderr, "mir_attribution: --expires takes seconds since 1970 in decimal\n");
+  if (!server::ParseLinkExpires(*options.expires, expires)) {
+    std::fprintf(stderr, "mir_attribution: --expires takes seconds since 1970: 1 to 19 digits\n");
     return 2;
   }
-  expires = std::stoull(text);
   if (!server::IsValidKeyId(*options.key_id)) {
     std::fprintf(stderr, "mir_attribution: a key id is 1 to 32 of A-Z a-z 0-9 - _\n");
     return 2;
   }
   const std::string file_name = options.file_name.value_or("mirelo_browser_setup.exe");
-  if (file_name.empty() || file_name.find('/') != std::string::npos) {
-    std::fprintf(stderr, "mir_attribution: --file-name takes a file name without '/'\n");
+  if (const std::string problem = server::LinkFileNameProblem(file_name); !problem.empty()) {
+    std::fprintf(stderr, "mir_attribution: --file-name: %s\n", problem.c_str());
     return 2;
   }
   const auto refuse = [](const std::string& reason) {
@@ -579,7 +552,7 @@ int Link(const Options& options) {
     return 1;
   };
   std::string value, error;
-  std::vector<uint8_t> key;
+  base::SecretBytes key;
   if (!ValueBytes(options, value, error)) return refuse(error);
   // The one rule the launcher and every server apply: the slot is filled as a
   // server would fill it, and the link is refused when that fails.
@@ -591,12 +564,15 @@ int Link(const Options& options) {
     return refuse("key file " + options.key_file->path.string() + " " + error);
   }
   if (expires <= static_cast<uint64_t>(std::time(nullptr))) {
-    std::fprintf(stderr, "mir_attribution: warning: the link has expired already\n");
+    return refuse("the link would have expired already (--expires=" + *options.expires + ")");
   }
-  std::string prefix = options.files[0].string();
-  while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
-  const std::string token = server::MakeLinkToken(*options.key_id, key, file_name, value, expires);
-  std::printf("%s/%s/%s\n", prefix.c_str(), token.c_str(), file_name.c_str());
+  const std::string token =
+      server::MakeLinkToken(*options.key_id, key.span(), file_name, value, expires);
+  std::string url;
+  if (!server::FormatLinkUrl(options.files[0].string(), token, file_name, url, error)) {
+    return refuse(error);
+  }
+  std::printf("%s\n", url.c_str());
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "mir_installer_win/installer/certificate_table.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/pe_image.h"
 

@@ -5,7 +5,7 @@
 
 #include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
+#include "mir_installer_win/installer/pe_image_search.h"
 #include "testing/synthetic_pe_image.h"
 
 namespace mir_attribution {

@@ -1,0 +1,21 @@
+#include "server/release_base.h"
+
+namespace server {
+
+bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile::ReadAt& read_at,
+                     ReleaseBase& release, std::string& error) {
+  base::Sha256 digest;
+  if (!installer::FindAttributionSlot(
+          file_size, read_at, release.slot, error,
+          [&digest](installer::ByteSpan bytes) { digest.Update(bytes); })) {
+    return false;
+  }
+  if (!release.slot.empty) {
+    error = kStampedCopyReason;
+    return false;
+  }
+  release.digest = digest.Finish();
+  return true;
+}
+
+}  // namespace server

@@ -1,0 +1,34 @@
+// What a server may serve as a release's base: a reserved base whose slot is
+// empty. A stamped copy has the same layout, but serving it as the base
+// would give every unattributed download someone else's value.
+//
+// The release digest identifies the base by its content: the SHA-256 of the
+// bytes its Authenticode signature does not cover (see
+// installer::UncoveredBytesSink). Two copies of one release have the same
+// digest whatever their file times, so every server gives them the same ETag.
+#ifndef SERVER_RELEASE_BASE_H_
+#define SERVER_RELEASE_BASE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/hash/sha256.h"
+#include "mir_installer_win/installer/attribution_slot.h"
+
+namespace server {
+
+inline constexpr char kStampedCopyReason[] = "its slot holds a record: a stamped copy, not a base";
+
+struct ReleaseBase {
+  installer::AttributionSlot slot;
+  base::Sha256Digest digest{};
+};
+
+// Reads the base's headers and certificate table once through `read_at`;
+// false with the reason when it is not a reserved base or its slot is filled.
+bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile::ReadAt& read_at,
+                     ReleaseBase& release, std::string& error);
+
+}  // namespace server
+
+#endif  // SERVER_RELEASE_BASE_H_
