@@ -90,19 +90,29 @@ chmod 644 "$work/releases/mirelo_browser_setup.exe"
 nginx_start "$work" site_config /download/mirelo_browser_setup.exe https || fail "nginx did not start"
 /usr/sbin/nginx -t -q -p "$work" -c "$work/nginx.conf" || fail "nginx -t of the README's site"
 url="https://dl.example.com:$nginx_port/download"
-link() { mir_attribution link --key-file="$work/keys/$1.key" --key-id=2026a \
-           --expires=$(($(date +%s) + 3600)) --value="$value" "$url" | tail -1; }
+link() { mir_attribution link --key-file="$work/keys/$1.key" --key-id=2026a --expires="$2" \
+           --value="$value" "$url" | tail -1; }
 value="src=package-test&campaign=$(printf 'caf\xc3\xa9')"
 mir_attribution stamp --value="$value" "$work/releases/mirelo_browser_setup.exe" "$work/stamped.exe" >/dev/null
-while IFS='|' read -r label request expected reason; do
+soon=$(($(date +%s) + 1))
+expiring=$(link 2026a $soon)
+while [ "$(date +%s)" -le $soon ]; do sleep 0.2; done
+# Each download: its bytes, the reason in the error log, and its line in the
+# access log that the README's log_format writes, without the token.
+size=$(stat -c %s "$work/stamped.exe")
+while IFS='|' read -r label request expected reason logged; do
   curl -sf --resolve "dl.example.com:$nginx_port:127.0.0.1" --cacert "$work/tls.pem" \
     -o "$work/got.exe" "$request" || fail "$label: the download failed"
   cmp -s "$work/got.exe" "$work/$expected" || fail "$label: not $expected"
   grep -qF "$reason" "$work/log/mirelo-error.log" || fail "$label: no '$reason' in the site's error log"
+  line=$(tail -1 "$work/log/mirelo-access.log")
+  [[ $line == *"\"GET /download/mirelo_browser_setup.exe\" 200 $size $logged" ]] ||
+    fail "$label: access log line: $line"
 done <<ROWS
-signed link|$(link 2026a)|stamped.exe|
-base|$url/mirelo_browser_setup.exe|releases/mirelo_browser_setup.exe|
-forged link|$(link 2026b)|releases/mirelo_browser_setup.exe|forged
+signed link|$(link 2026a $((soon + 3600)))|stamped.exe||stamped "src=package-test&campaign=caf\\xC3\\xA9"
+base|$url/mirelo_browser_setup.exe|releases/mirelo_browser_setup.exe|no token|no-token ""
+forged link|$(link 2026b $((soon + 3600)))|releases/mirelo_browser_setup.exe|forged|forged ""
+expired link|$expiring|releases/mirelo_browser_setup.exe|expired|expired ""
 ROWS
 nginx_stop
 
