@@ -6,15 +6,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <forward_list>
 #include <functional>
 #include <optional>
 
 #include "e2e/launcher_fixture.h"
 #include "testing/file_checksum.h"
+#include "testing/symbolic_link_win.h"
 
 namespace e2e {
 namespace {
 
+using test_support::ScopedSymbolicLink;
 using test_support::WriteBytes;
 
 using ::testing::Contains;
@@ -207,6 +210,21 @@ TEST_F(LauncherTest, HostileSurroundingsGainNothing) {
   const std::string refused = LauncherLine(
       258,
       "[InstallAttribution] Attribution source refused, not a file on a local drive: ", "WARNING");
+  const std::string through_link = LauncherLine(
+      259, "[InstallAttribution] Attribution source refused, reached through a link: ", "WARNING");
+  // What the system opens for "\\127.0.0.1\share\source.bin" (under Wine a
+  // folder of the prefix), holding a record the launcher must never store.
+  const std::wstring remote_source = L"\\\\127.0.0.1\\share\\source.bin";
+  std::forward_list<ScopedSymbolicLink> links;
+  const std::filesystem::path file_link = root_.path() / "source_link.bin";
+  const std::filesystem::path folder_link = root_.path() / "share_link";
+  const auto WriteRemoteSource = [&] {
+    base::ScopedHandle file(CreateFileW(remote_source.c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::string record = "CHANNEL_INFO:src=remote:CHANNEL_INFO";
+    DWORD written = 0;
+    if (file.IsValid()) WriteFile(file.Get(), record.data(), record.size(), &written, nullptr);
+  };
   const struct {
     const char* name;
     std::wstring arguments;
@@ -273,6 +291,34 @@ TEST_F(LauncherTest, HostileSurroundingsGainNothing) {
        [&](const LauncherRun& run) {
          EXPECT_THAT(run.log, Contains(refused + "\\\\127.0.0.1\\share\\source.bin"));
        }},
+      {"the attribution source is a link on a local drive to a file on another machine",
+       L"--silent --mir-attribution-source=" + file_link.wstring(),
+       {},
+       [&] {
+         links.emplace_front(file_link.wstring(), remote_source, false);
+         ASSERT_TRUE(links.front().made());
+         WriteRemoteSource();
+       },
+       nullptr,
+       [&](const LauncherRun& run) {
+         EXPECT_THAT(run.log, Contains(through_link + strings::WideToUtf8(file_link.wstring())));
+         EXPECT_EQ(StoredAttribution(), "<none>");
+       }},
+      {"the attribution source lies in a folder that links to another machine",
+       L"--silent --mir-attribution-source=" + (folder_link / "source.bin").wstring(),
+       {},
+       [&] {
+         links.emplace_front(folder_link.wstring(), L"\\\\127.0.0.1\\share", true);
+         ASSERT_TRUE(links.front().made());
+         WriteRemoteSource();
+       },
+       nullptr,
+       [&](const LauncherRun& run) {
+         EXPECT_THAT(
+             run.log,
+             Contains(through_link + strings::WideToUtf8((folder_link / "source.bin").wstring())));
+         EXPECT_EQ(StoredAttribution(), "<none>");
+       }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -298,6 +344,9 @@ TEST_F(LauncherTest, HostileSurroundingsGainNothing) {
     EXPECT_TRUE(run.boxes.empty());
     row.check(run);
   }
+  links.clear();
+  DeleteFileW(remote_source.c_str());
+  RemoveDirectoryW(L"\\\\127.0.0.1\\share");
 }
 
 }  // namespace

@@ -82,4 +82,25 @@ if [ ! -f "$absl_dir/CMakeLists.txt" ]; then
   mv "$absl_dir.tmp" "$absl_dir"
 fi
 ln -sfn "$absl_dir" "$cache/abseil"
-say "ready (abseil $absl_version)"
+
+# The download Worker's runtime: workerd, pinned by server/edge/package-lock.json.
+# Debian's nodejs and npm only where node and npm are missing (a machine may
+# have its own); npm ci again only when the lock file changed. The binary
+# comes from the platform package, so no install script runs.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  say "installing nodejs npm"
+  apt-get update -qq || { say "apt-get update failed"; exit 1; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null ||
+    { say "could not install nodejs npm"; exit 1; }
+fi
+edge="$top/server/edge"
+workerd="$edge/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
+lock=$(sha256sum <"$edge/package-lock.json")
+if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ]; then
+  say "npm ci in server/edge (workerd)"
+  (cd "$edge" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) ||
+    { say "npm ci in server/edge failed"; exit 1; }
+  echo "$lock" >"$edge/node_modules/.installed-lock"
+fi
+workerd_version=$("$workerd" --version 2>&1) || { say "workerd does not run: $workerd_version"; exit 1; }
+say "ready (abseil $absl_version, $workerd_version)"

@@ -1,7 +1,6 @@
-#include <windows.h>
+#include "mir_installer_win/installer/attribution_file_win.h"
 
-#include "base/win/scoped_handle.h"
-#include "mir_installer_win/installer/attribution_file.h"
+#include <windows.h>
 
 namespace installer {
 namespace {
@@ -50,6 +49,11 @@ std::unique_ptr<AttributionFile> OpenAttributionFile(const NativePathChar* path,
     error = ::GetLastError();
     return nullptr;
   }
+  return AttributionFileFromHandle(std::move(file), error);
+}
+
+std::unique_ptr<AttributionFile> AttributionFileFromHandle(base::ScopedHandle file,
+                                                           uint32_t& error) {
   // A file on a disk, not a pipe, a console or another device.
   if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
     error = ERROR_BAD_FILE_TYPE;

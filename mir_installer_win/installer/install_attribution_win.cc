@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "mir_installer_win/installer/attribution_file_win.h"
 #include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/attribution_log.h"
 #include "mir_installer_win/installer/channel_info.h"
@@ -10,15 +11,29 @@
 #include "strings/utf_string_conversions.h"
 
 namespace installer {
+namespace {
 
-std::string ReadAttributionFromFile(const wchar_t* path) {
-  uint32_t error = 0;
-  const std::unique_ptr<AttributionFile> file = OpenAttributionFile(path, error);
+std::string FindInOpenedFile(const std::unique_ptr<AttributionFile>& file, uint32_t error) {
   if (!file) {
     LOG_AT(kAttributionLog, 497, ERROR) << "[InstallAttribution] CreateFileW failed: " << error;
     return std::string();
   }
   return FindAttributionInFile(*file);
+}
+
+}  // namespace
+
+std::string ReadAttributionFromFile(const wchar_t* path) {
+  uint32_t error = 0;
+  const std::unique_ptr<AttributionFile> file = OpenAttributionFile(path, error);
+  return FindInOpenedFile(file, error);
+}
+
+std::string ReadAttributionFromOpenedFile(base::ScopedHandle file, uint32_t open_error) {
+  uint32_t error = open_error;
+  std::unique_ptr<AttributionFile> opened;
+  if (file.IsValid()) opened = AttributionFileFromHandle(std::move(file), error);
+  return FindInOpenedFile(opened, error);
 }
 
 std::string ReadAttributionFromSelf() {

@@ -8,14 +8,20 @@
 #ifndef MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
 #define MIR_INSTALLER_WIN_INSTALLER_INSTALL_ATTRIBUTION_WIN_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "base/win/scoped_handle.h"
 
 namespace installer {
 
 // The value, or empty when there is none or the file cannot be read. The
 // path is given to the system unchanged.
 std::string ReadAttributionFromFile(const wchar_t* path);
+// The same for a file the caller has opened for reading (and judged); an
+// empty `file` is logged as a failed open with the system's `open_error`.
+std::string ReadAttributionFromOpenedFile(base::ScopedHandle file, uint32_t open_error);
 // The same for the running executable's own file.
 std::string ReadAttributionFromSelf();
 

@@ -61,13 +61,22 @@ void StoreAttribution(const command_line::CommandLine& command_line) {
   if (command_line.IsSwitchPresent("mir-attribution-source")) {
     const base::PathValue source = command_line.SwitchValuePath("mir-attribution-source");
     if (!source.empty()) {
-      const base::PathValue local = LocalAttributionSource(source);
-      if (!local.empty()) {
-        data = installer::ReadAttributionFromFile(local.Text().c_str());
-      } else {
-        LOG_AT(kLauncherLog, 258, WARNING)
-            << "[InstallAttribution] Attribution source refused, not a file on a local drive: "
-            << source;
+      AttributionSource opened = OpenAttributionSource(source);
+      switch (opened.verdict) {
+        case AttributionSource::Verdict::kNotLocal:
+          LOG_AT(kLauncherLog, 258, WARNING)
+              << "[InstallAttribution] Attribution source refused, not a file on a local drive: "
+              << source;
+          break;
+        case AttributionSource::Verdict::kThroughLink:
+          LOG_AT(kLauncherLog, 259, WARNING)
+              << "[InstallAttribution] Attribution source refused, reached through a link: "
+              << source;
+          break;
+        case AttributionSource::Verdict::kOpened:
+        case AttributionSource::Verdict::kOpenFailed:
+          data = installer::ReadAttributionFromOpenedFile(std::move(opened.file), opened.error);
+          break;
       }
     }
   }

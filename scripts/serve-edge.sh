@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Serves a reserved base through the download Worker under workerd, in the
+# foreground on 127.0.0.1, until SIGINT or SIGTERM, with Debian's nginx as
+# its static origin on a private port (the Worker asks it for the base's one
+# URL only, as it would ask a CDN):
+#   http://127.0.0.1:PORT/download/<token>/<BASE's name>  stamped with the token's value
+#   http://127.0.0.1:PORT/download/<BASE's name>          the base unchanged
+# The key is MIR_SERVE_KEY_FILE under the id MIR_SERVE_KEY_ID, or else a demo
+# key generated into build/serve-edge (id demo). Prints a link and a curl line.
+#   scripts/serve-edge.sh BASE [PORT]   (default port 8480)
+source "$(dirname "$0")/common.sh"
+[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: scripts/serve-edge.sh BASE [PORT]" >&2; exit 2; }
+base=$(realpath "$1")
+port=${2:-8480}
+[ -f "$base" ] || { echo "serve-edge.sh: $1 is not a file" >&2; exit 1; }
+cd "$top"
+"$top/scripts/setup.sh"
+
+work="$top/build/serve-edge"
+mkdir -p "$work/origin"
+echo "=== building mir_attribution"
+{ cmake --preset native && cmake --build --preset native --target mir_attribution; } >"$work/build.log" 2>&1 ||
+  { tail -40 "$work/build.log"; echo "serve-edge.sh: the build failed" >&2; exit 1; }
+tool="$top/build/native/bin/mir_attribution"
+
+key_file=${MIR_SERVE_KEY_FILE:-}
+key_id=${MIR_SERVE_KEY_ID:-demo}
+if [ -z "$key_file" ]; then
+  key_file="$work/demo.key"
+  key_id=demo
+  [ -f "$key_file" ] || (umask 077 && head -c 32 /dev/urandom >"$key_file")
+fi
+key_file=$(realpath -m "$key_file")
+
+name=$(basename "$base")
+# The Worker is told the release's plan; a base that is not reserved stops here.
+"$tool" plan "$base" >"$work/plan.json" || { echo "serve-edge.sh: no plan for $base" >&2; exit 1; }
+ln -sfn "$base" "$work/origin/$name"
+source "$top/server/nginx/nginx_run.sh"
+source "$top/server/edge/edge_run.sh"
+origin_config() { edge_origin_config "$work/nginx.conf" "$1" "$work" "$work/origin"; }
+trap 'edge_stop; nginx_stop' EXIT
+trap 'exit 0' INT TERM
+nginx_start "$work" origin_config "/releases/$name" || { echo "serve-edge.sh: nginx did not start" >&2; exit 1; }
+edge_config "$work/edge" "$work/plan.json" "$name" /download/ "http://origin/releases/$name" "$key_id"
+edge_start "$work/edge" "127.0.0.1:$nginx_port" "127.0.0.1:$port" "$key_file" ||
+  { echo "serve-edge.sh: workerd did not start on 127.0.0.1:$port" >&2; exit 1; }
+
+# The tool refuses a key file that is not private, as nginx would.
+link=$("$tool" link --key-file="$key_file" --key-id="$key_id" --expires=$(($(date +%s) + 86400)) \
+  --value="src=serve-edge-demo" --file-name="$name" "http://127.0.0.1:$port/download" | tail -1)
+echo "serving $base through the Worker on 127.0.0.1:$port (origin: nginx on 127.0.0.1:$nginx_port)"
+echo "reasons for unattributed downloads: $work/edge/workerd.log; the origin's log: $work/origin.log"
+echo "link (src=serve-edge-demo, valid for a day): $link"
+echo "try:  curl -o '$name' '$link'"
+echo "stop: Ctrl-C"
+wait "$edge_pid"

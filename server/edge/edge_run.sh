@@ -1,0 +1,90 @@
+# Sourced by the scripts and tests that run the download Worker under workerd
+# from a private directory WORK (its configuration, modules and plan), in
+# the foreground as a child, never as a daemon.
+edge_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+workerd_bin="$edge_dir/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
+
+# edge_origin_config FILE PORT WORK DIR [LOCATIONS]: Debian's nginx as a plain
+# static origin serving DIR's files under /releases/, its access log in
+# WORK/origin.log, everything else of it inside WORK; LOCATIONS are added to
+# its server block.
+edge_origin_config() {
+  local user=
+  [ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
+  mkdir -p "$3/tmp"
+  cat >"$1" <<EOF
+$user
+pid $3/nginx.pid;
+error_log $3/error.log;
+worker_processes 1;
+events { worker_connections 256; }
+http {
+  include /etc/nginx/mime.types;
+  sendfile on;
+  client_body_temp_path $3/tmp; proxy_temp_path $3/tmp; fastcgi_temp_path $3/tmp;
+  uwsgi_temp_path $3/tmp; scgi_temp_path $3/tmp;
+  access_log off;
+  server {
+    listen 127.0.0.1:$2;
+    location /releases/ { alias $4/; access_log $3/origin.log; }
+    ${5:-}
+  }
+}
+EOF
+}
+
+# edge_config WORK PLAN_FILE FILE_NAME PREFIX ORIGIN_URL KEY_ID...: writes
+# WORK/workerd.capnp for the release whose plan (`mir_attribution plan`) is
+# PLAN_FILE, with one key binding per KEY_ID.
+edge_config() {
+  local work=$1 plan=$2 name=$3 prefix=$4 origin_url=$5 bindings= n=0 id
+  shift 5
+  for id in "$@"; do
+    n=$((n + 1))
+    bindings+="(name = \"LINK_KEY_$id\", fromEnvironment = \"MIR_LINK_KEY_$n\"), "
+  done
+  rm -rf "$work/src"
+  mkdir -p "$work"
+  cp -r "$edge_dir/src" "$work/src"
+  cp "$plan" "$work/plan.json"
+  sed -e "s|@FILE_NAME@|$name|" -e "s|@PREFIX@|$prefix|" -e "s|@ORIGIN_URL@|$origin_url|" \
+    -e "s|@KEY_BINDINGS@|$bindings|" "$edge_dir/workerd.capnp.in" >"$work/workerd.capnp"
+}
+
+# edge_start WORK ORIGIN_ADDRESS LISTEN_ADDRESS KEY_FILE...: starts workerd
+# with WORK/workerd.capnp, the origin at ORIGIN_ADDRESS (host:port), listening
+# on LISTEN_ADDRESS (port 0: any free port), the keys (the files' bytes, in the
+# order of edge_config's ids) in its environment only. Waits until it
+# listens; sets edge_pid and edge_port. Its output: WORK/workerd.log.
+edge_start() {
+  local work=$1 origin=$2 listen=$3 n=0 file
+  shift 3
+  rm -f "$work/control"
+  (
+    for file in "$@"; do
+      n=$((n + 1))
+      export "MIR_LINK_KEY_$n=$(base64 -w0 <"$file")"
+    done
+    exec "$workerd_bin" serve "$work/workerd.capnp" -s "http=$listen" -e "origin=$origin" \
+      --control-fd=3 3>"$work/control" >"$work/workerd.log" 2>&1
+  ) &
+  edge_pid=$!
+  edge_port=
+  for _ in $(seq 100); do
+    edge_port=$(sed -n 's/.*"socket":"http","port":\([0-9]*\).*/\1/p' "$work/control" 2>/dev/null)
+    [ -z "$edge_port" ] || return 0
+    kill -0 "$edge_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$work/workerd.log" >&2
+  edge_stop
+  return 1
+}
+
+edge_stop() {
+  if [ -n "${edge_pid:-}" ]; then
+    kill "$edge_pid" 2>/dev/null || true
+    wait "$edge_pid" 2>/dev/null || true
+    edge_pid=
+  fi
+}
