@@ -33,7 +33,7 @@ constexpr char kUsage[] =
     "       mir_attribution read [--verbose] FILE\n"
     "       mir_attribution link --key-file=FILE --key-id=ID --expires=UNIX_TIME\n"
     "                            (--value=TEXT | --value-file=FILE) [--file-name=NAME] URL_PREFIX\n"
-    "       mir_attribution --help | COMMAND --help\n";
+    "       mir_attribution --help | COMMAND --help | --version\n";
 constexpr char kStampHelp[] =
     "mir_attribution stamp (--value=TEXT | --value-file=FILE) [--form=trailer|delimited]\n"
     "                      [--fix-checksum] (IN OUT | --in-place FILE)\n"
@@ -125,6 +125,7 @@ struct Options {
   bool fix_checksum = false;
   bool verbose = false;
   bool help = false;
+  bool version = false;
   std::string unknown;  // an unknown switch, if any
 };
 
@@ -188,6 +189,8 @@ Options ParseOptions(const std::vector<Argument>& arguments) {
       options.verbose = true;
     } else if (name == "help" || name == "h") {
       options.help = true;
+    } else if (name == "version") {
+      options.version = true;
     } else {
       options.unknown = text;
     }
@@ -585,6 +588,11 @@ int RunAttributionTool(const std::vector<Argument>& arguments) {
   logging::LogSettings settings;
   settings.destinations = options.verbose ? uint32_t{logging::DestStderr} : 0;
   logging::ConfigureLogging(std::move(settings));
+  if (options.version) {
+    if (!options.command.empty() || options.help) return std::fputs(kUsage, stderr), 2;
+    std::printf("mir_attribution %s\n", MIR_TOOL_VERSION);
+    return 0;
+  }
   if (options.command == "stamp") {
     if (options.help) return std::fputs(kStampHelp, stdout), 0;
     return Stamp(options);
