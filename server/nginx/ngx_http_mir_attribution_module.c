@@ -316,7 +316,6 @@ static char* ngx_http_mir_attribution(ngx_conf_t* cf, ngx_command_t* cmd, void* 
   return NGX_CONF_OK;
 }
 
-/* Without a key every link would fail: refuse such a configuration. */
 /* Not cacheable: a `map` or `if` may read them before the content handler
  * has run. */
 static ngx_http_variable_t ngx_http_mir_attribution_variables[] = {
@@ -365,6 +364,7 @@ static ngx_int_t ngx_http_mir_attribution_variable(ngx_http_request_t* r,
   return NGX_OK;
 }
 
+/* Without a key every link would fail: refuse such a configuration. */
 static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf) {
   ngx_http_mir_attribution_main_conf_t* mmcf;
 
