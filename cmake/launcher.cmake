@@ -10,18 +10,9 @@ set(MIR_SETUP_GUIDE_PAYLOAD "" CACHE FILEPATH
 set(MIR_INSTALLER_PAYLOAD "" CACHE FILEPATH
     "Real installer embedded as resource 202 (default: the sample payload)")
 
-# The launcher's version resource: the version is set for each release
-# (-DMIR_VERSION=...), the names are the product's.
-set(MIR_VERSION "1.0.0.0" CACHE STRING "Launcher version, four numbers: major.minor.build.patch")
-if(NOT MIR_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
-  message(FATAL_ERROR "MIR_VERSION must be four numbers separated by dots, not '${MIR_VERSION}'")
-endif()
-foreach(part ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
-  if(part GREATER 65535)
-    message(FATAL_ERROR "MIR_VERSION: each number must be at most 65535, not ${part}")
-  endif()
-endforeach()
-set(MIR_RC_VERSION_COMMAS "${CMAKE_MATCH_1},${CMAKE_MATCH_2},${CMAKE_MATCH_3},${CMAKE_MATCH_4}")
+# The launcher's version resource: the version is MIR_VERSION (version.cmake),
+# the names are the product's.
+string(REPLACE ";" "," MIR_RC_VERSION_COMMAS "${MIR_VERSION_NUMBERS}")
 set(MIR_PRODUCT_NAME "Mirelo Browser")
 set(MIR_COMPANY_NAME "Mirelo")
 set(MIR_FILE_DESCRIPTION "Mirelo Browser Setup")

@@ -23,7 +23,7 @@ make_payload 552250 "$work/guide.exe"
 make_payload 232935280 "$work/installer.exe"
 
 echo "building the launcher with the shipped payload sizes..."
-"$top/scripts/build-launcher.sh" "$work/guide.exe" "$work/installer.exe" "$work/launcher.exe" >/dev/null
+MIR_VERSION=$(cmake -P "$top/cmake/version.cmake" 2>&1) "$top/scripts/build-launcher.sh" "$work/guide.exe" "$work/installer.exe" "$work/launcher.exe" >/dev/null
 ls -l "$work/launcher.exe"
 
 wine_run="$top/build/windows/wine-run"

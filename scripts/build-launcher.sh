@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
-# Builds the launcher with your own two payloads, in the release configuration:
-#   scripts/build-launcher.sh SETUP_GUIDE.exe REAL_INSTALLER.exe OUTPUT.exe
+# Builds the launcher with your own two payloads, in the release
+# configuration, as the version that MIR_VERSION names (four numbers; always
+# given: a release never takes its version from an earlier configure), and
+# refuses it when the launcher's own attribution search finds a record in it:
+#   MIR_VERSION=1.2.3.0 scripts/build-launcher.sh SETUP_GUIDE.exe REAL_INSTALLER.exe OUTPUT.exe
 source "$(dirname "$0")/common.sh"
 if [ $# -ne 3 ]; then
-  echo "usage: $0 SETUP_GUIDE.exe REAL_INSTALLER.exe OUTPUT.exe" >&2
+  echo "usage: MIR_VERSION=1.2.3.0 $0 SETUP_GUIDE.exe REAL_INSTALLER.exe OUTPUT.exe" >&2
   exit 2
 fi
+[ -n "${MIR_VERSION:-}" ] ||
+  { echo "build-launcher.sh: name the release's version: MIR_VERSION=1.2.3.0 $0 $*" >&2; exit 2; }
 for payload in "$1" "$2"; do
   [ -f "$payload" ] || { echo "build-launcher.sh: no such payload: $payload" >&2; exit 2; }
 done
-export MIR_SETUP_GUIDE_PAYLOAD MIR_INSTALLER_PAYLOAD
+export MIR_SETUP_GUIDE_PAYLOAD MIR_INSTALLER_PAYLOAD MIR_VERSION
 MIR_SETUP_GUIDE_PAYLOAD=$(realpath "$1")
 MIR_INSTALLER_PAYLOAD=$(realpath "$2")
 output=$3
 "$top/scripts/setup.sh" >/dev/null
-cmake -S "$top" --preset release >/dev/null
-cmake --build "$top/build/release" --target mir_setup_launcher
-cp "$top/build/release/bin/mir_setup_launcher.exe" "$output"
-echo "built $output"
+log="$top/build/release-build.log"
+mkdir -p "$top/build"
+# The release preset takes MIR_VERSION from the environment at every configure.
+{ cmake -S "$top" --preset release && cmake --build "$top/build/release" --target mir_setup_launcher &&
+    cmake -S "$top" --preset native && cmake --build --preset native --target mir_attribution; } \
+  >"$log" 2>&1 || { tail -40 "$log"; echo "build-launcher.sh: the build failed (whole log: $log)" >&2; exit 1; }
+launcher="$top/build/release/bin/mir_setup_launcher.exe"
+"$top/scripts/check-launcher-tail.sh" "$launcher" "$top/build/native/bin/mir_attribution" || exit 1
+cp "$launcher" "$output"
+echo "built $output, version $MIR_VERSION"

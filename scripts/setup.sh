@@ -13,9 +13,12 @@ say() { echo "setup: $*" >&2; }
 # nginx-dev is nginx's source tree for building the download module; its
 # configure, run with Debian's own flags, needs the PCRE2, zlib and OpenSSL
 # headers, and the module's link finds Abseil through pkg-config.
+# softhsm2, opensc (pkcs11-tool) and the OpenSSL PKCS#11 engine: the test of
+# the README's signing with a key kept in a token.
 packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
-          nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk)
+          nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk
+          softhsm2 opensc libengine-pkcs11-openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -32,11 +35,14 @@ fi
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
                x86_64-w64-mingw32-objdump clang clang++ ld.lld osslsigncode openssl cmake ninja \
-               pkg-config curl wrk; do
+               pkg-config curl wrk pkcs11-tool softhsm2-util; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done
 [ -x /usr/sbin/nginx ] || absent+=("/usr/sbin/nginx")
 [ -f /usr/share/nginx/src/conf_flags ] || absent+=("/usr/share/nginx/src/conf_flags (nginx-dev)")
+for library in /usr/lib/softhsm/libsofthsm2.so /usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so; do
+  [ -f "$library" ] || absent+=("$library")
+done
 clang_runtime=$(clang -print-resource-dir 2>/dev/null)/lib/linux
 for library in asan asan_cxx ubsan_standalone ubsan_standalone_cxx fuzzer fuzzer_no_main; do
   [ -f "$clang_runtime/libclang_rt.$library-x86_64.a" ] || absent+=("libclang_rt.$library-x86_64.a")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds every configuration and runs every test: the
-# portable code natively, the Windows programs under Wine, and the portable
-# parsers under ASan/UBSan with a short libFuzzer smoke run per target.
+# portable code natively, the Windows programs under Wine, the portable
+# parsers under ASan/UBSan with a short libFuzzer smoke run per target, and
+# the Debian packages installed, used and purged as an operator would.
 # Idempotent: a second run reuses what the first installed and built. Stops
 # at the first step that fails.
 source "$(dirname "$0")/common.sh"
@@ -24,4 +25,8 @@ for preset in native windows fuzz; do
     exit 1
   fi
 done
+echo "=== packages: build"
+"$top/scripts/package.sh"
+echo "=== packages: install, serve a stamped download, purge"
+"$top/scripts/package-test.sh"
 echo "all builds and tests passed"

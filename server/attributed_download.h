@@ -16,10 +16,20 @@
 
 namespace server {
 
+// What a download got, as a short code that stays the same from release to
+// release (for logs that count downloads by it): kStamped, or why the base
+// was sent: a link refusal's code (link_token.h), or one of these.
+inline constexpr std::string_view kStamped = "stamped";
+inline constexpr std::string_view kNoToken = "no-token";
+inline constexpr std::string_view kRefusedValue = "refused-value";
+inline constexpr std::string_view kServerFault = "server-fault";
+
 struct DownloadPlan {
   bool stamped = false;
-  std::string etag;    // DownloadEtag of what is sent
-  std::string reason;  // why the base is sent unchanged; empty when stamped
+  std::string_view code;  // kStamped or the reason's code
+  std::string value;      // the stamped value; empty otherwise
+  std::string etag;       // DownloadEtag of what is sent
+  std::string reason;     // why the base is sent unchanged; empty when stamped
 };
 
 // `token` is the link's token (empty when the URL has none). When stamped,

@@ -95,10 +95,17 @@ TEST(LinkTokenTest, AcceptsOnlyUnalteredLiveTokensForTheirFile) {
   AddTwoKeys(keys);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string value, reason;
-    EXPECT_EQ(VerifyLinkToken(keys, c.token, c.file, c.now, value, reason), c.reason == nullptr);
+    std::string value;
+    LinkRefusal refusal;
+    EXPECT_EQ(VerifyLinkToken(keys, c.token, c.file, c.now, value, refusal), c.reason == nullptr);
     if (c.reason) {
-      EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+      EXPECT_NE(refusal.reason.find(c.reason), std::string::npos) << refusal.reason;
+      // The code follows from the reason's kind.
+      const std::string_view reason(c.reason);
+      EXPECT_EQ(refusal.code, reason == "expired"  ? kLinkExpired
+                              : reason == "no key" ? kLinkUnknownKey
+                              : reason == "MAC"    ? kLinkForged
+                                                   : kLinkMalformed);
     } else {
       EXPECT_EQ(value, kValue);
     }
@@ -153,6 +160,8 @@ TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStores) {
     std::vector<uint8_t> bytes(slot.size, 0xAA), expected(slot.size);
     const DownloadPlan plan = PlanDownload(keys, token, kName, 0, release, bytes);
     EXPECT_EQ(plan.stamped, c.reason == nullptr);
+    EXPECT_EQ(plan.code, !c.reason ? kStamped : c.token ? kRefusedValue : kNoToken);
+    EXPECT_EQ(plan.value, c.reason ? "" : c.value);
     if (c.reason) {
       EXPECT_NE(plan.reason.find(c.reason), std::string::npos) << plan.reason;
       EXPECT_EQ(plan.etag, DownloadEtag(kReleaseDigest, std::nullopt));

@@ -126,21 +126,24 @@ const base::SecretBytes* LinkKeys::Find(std::string_view id) const {
 }
 
 bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
-                     int64_t now, std::string& value, std::string& reason) {
+                     int64_t now, std::string& value, LinkRefusal& refusal) {
   LinkToken token;
-  if (!ParseLinkToken(text, token, reason)) return false;
+  if (!ParseLinkToken(text, token, refusal.reason)) {
+    refusal.code = kLinkMalformed;
+    return false;
+  }
   const base::SecretBytes* key = keys.Find(token.key_id);
   if (!key) {
-    reason = "no key has the token's id " + token.key_id;
+    refusal = {kLinkUnknownKey, "no key has the token's id " + token.key_id};
     return false;
   }
   const base::Sha256Digest expected = LinkMac(key->span(), file_name, token.value, token.expires);
   if (!base::ConstantTimeEquals(expected, token.mac)) {
-    reason = "the token's MAC does not match (forged, altered or for another file)";
+    refusal = {kLinkForged, "the token's MAC does not match (forged, altered or for another file)"};
     return false;
   }
   if (now < 0 || static_cast<uint64_t>(now) >= token.expires) {
-    reason = "the link expired at " + std::to_string(token.expires);
+    refusal = {kLinkExpired, "the link expired at " + std::to_string(token.expires)};
     return false;
   }
   value = std::move(token.value);

@@ -15,7 +15,7 @@
 //   LinkKeys keys;
 //   keys.Add("k1", key, error);
 //   std::string token = MakeLinkToken("k1", key, "mirelo_browser_setup.exe", "src=web", expires);
-//   if (VerifyLinkToken(keys, token, "mirelo_browser_setup.exe", now, value, reason)) ...
+//   if (VerifyLinkToken(keys, token, "mirelo_browser_setup.exe", now, value, refusal)) ...
 #ifndef SERVER_LINK_TOKEN_H_
 #define SERVER_LINK_TOKEN_H_
 
@@ -83,12 +83,23 @@ class LinkKeys {
   std::map<std::string, base::SecretBytes, std::less<>> keys_;
 };
 
+// Why a link was refused: a short code that stays the same from release to
+// release, for logs that count downloads by it, and the whole reason.
+inline constexpr std::string_view kLinkMalformed = "malformed";
+inline constexpr std::string_view kLinkUnknownKey = "unknown-key";
+inline constexpr std::string_view kLinkForged = "forged";
+inline constexpr std::string_view kLinkExpired = "expired";
+struct LinkRefusal {
+  std::string_view code;  // one of the four above
+  std::string reason;
+};
+
 // Whether `text` is a token for `file_name` that one of `keys` signed and
 // that has not expired at `now` (Unix time): true with the value it carries,
-// or false with the reason. The MAC is compared in constant time. The value
+// or false with the refusal. The MAC is compared in constant time. The value
 // itself is not judged here.
 bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
-                     int64_t now, std::string& value, std::string& reason);
+                     int64_t now, std::string& value, LinkRefusal& refusal);
 
 }  // namespace server
 

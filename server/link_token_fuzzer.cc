@@ -27,9 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fill(key.data(), key.data() + key.size(), uint8_t{0x5a});
   if (!keys.Add(token.key_id, base::SecretBytes(std::move(key)), error)) std::abort();
   const std::vector<uint8_t> same_key(32, 0x5a);
-  std::string value, reason;
+  std::string value;
+  server::LinkRefusal refusal;
   const bool verified =
-      server::VerifyLinkToken(keys, text, "mirelo_browser_setup.exe", 0, value, reason);
+      server::VerifyLinkToken(keys, text, "mirelo_browser_setup.exe", 0, value, refusal);
   const bool mac_matches = token.mac == server::LinkMac(same_key, "mirelo_browser_setup.exe",
                                                         token.value, token.expires);
   if (verified != (mac_matches && token.expires > 0)) std::abort();

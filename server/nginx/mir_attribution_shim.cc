@@ -96,8 +96,12 @@ int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token
       std::string_view(file_name, file_name_length), now, release,
       installer::MutableByteSpan(slot_bytes, slot_bytes ? base->slot_size : 0));
   download->stamped = plan.stamped ? 1 : 0;
+  download->code = {plan.code.size(), reinterpret_cast<const unsigned char*>(plan.code.data())};
   CopyText(plan.reason, allocator, download->reason);
-  return CopyText(plan.etag, allocator, download->etag) ? 0 : -1;
+  return CopyText(plan.value, allocator, download->value) &&
+                 CopyText(plan.etag, allocator, download->etag)
+             ? 0
+             : -1;
 }
 
 }  // extern "C"

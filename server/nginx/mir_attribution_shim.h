@@ -59,6 +59,8 @@ int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allo
 
 typedef struct {
   int stamped;     /* 1: send base[0, slot_offset) and the slot's bytes */
+  mir_text code;   /* static: "stamped", or why the base is sent, in short */
+  mir_text value;  /* the stamped value; empty otherwise */
   mir_text etag;   /* with its quotes */
   mir_text reason; /* why the base is sent unchanged */
 } mir_download;

@@ -3,10 +3,12 @@
 # all inside it), never as a daemon.
 
 # nginx_config FILE PORT WORK MODULE LOCATIONS [HTTP_LINES] [LOG_LEVEL]
+# The workers run as nginx_worker_user ("USER GROUP") when it is set.
 nginx_config() {
   local user=
   # As root nginx would run its workers as nobody, who may not reach WORK.
   [ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
+  [ -z "${nginx_worker_user:-}" ] || user="user $nginx_worker_user;"
   mkdir -p "$3/tmp"
   cat >"$1" <<EOF
 load_module $4;
@@ -30,9 +32,10 @@ http {
 EOF
 }
 
-# nginx_start WORK WRITE_CONFIG PATH: picks a port nothing listens on, has
-# `WRITE_CONFIG PORT` write WORK/nginx.conf, starts nginx in the foreground
-# as a child and waits until PATH answers. Sets nginx_pid and nginx_port;
+# nginx_start WORK WRITE_CONFIG PATH [SCHEME]: picks a port nothing listens
+# on, has `WRITE_CONFIG PORT` write WORK/nginx.conf, starts nginx in the
+# foreground as a child and waits until PATH answers (over SCHEME, http by
+# default; https with any certificate). Sets nginx_pid and nginx_port;
 # false (nginx's messages on standard error) after ten tries.
 nginx_start() {
   local attempt
@@ -45,7 +48,7 @@ nginx_start() {
     /usr/sbin/nginx -p "$1" -c "$1/nginx.conf" -g "daemon off;" 2>"$1/nginx.stderr" &
     nginx_pid=$!
     for _ in $(seq 50); do
-      curl -sfI -o /dev/null "http://127.0.0.1:$nginx_port$3" && return 0
+      curl -sfkI -o /dev/null "${4:-http}://127.0.0.1:$nginx_port$3" && return 0
       kill -0 "$nginx_pid" 2>/dev/null || break
       sleep 0.1
     done

@@ -125,6 +125,8 @@ If-Range with the file's date|stamped|200|0|$size|-r 10-19 -H @if-range-date.h
 If-Range with the file's date, the base|base|200|0|$size|-r 10-19 -H @if-range-date.h
 If-None-Match with the current ETag|stamped|304|||-H If-None-Match:$etag
 If-Modified-Since the file's date|stamped|200|0|$size|-H @if-modified-since.h
+If-None-Match and If-Modified-Since|stamped|304|||-H If-None-Match:$etag -H @if-modified-since.h
+If-Unmodified-Since: no date, ignored|stamped|206|10|10|-r 10-19 -H If-Unmodified-Since:x
 EOF
 curl -sfI "$url" >head.headers
 [ "$(header head.headers content-length)" = "$size" ] || fail "HEAD: Content-Length"

@@ -55,12 +55,26 @@ typedef struct {
   ngx_http_mir_attribution_served_t* served;
 } ngx_http_mir_attribution_loc_conf_t;
 
+/* What one request got, for the variables $mir_attribution (the short code
+ * of the C++ side: "stamped" or why the base was sent; "no-base" when no
+ * base could be sent), $mir_attribution_value (the stamped value) and
+ * $mir_attribution_path (the request's path without its token), so that an
+ * access log can count downloads without keeping the links. */
+typedef struct {
+  ngx_str_t code;
+  ngx_str_t value;
+  ngx_str_t path;
+} ngx_http_mir_attribution_ctx_t;
+
 static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf);
 static void* ngx_http_mir_attribution_create_loc_conf(ngx_conf_t* cf);
 static char* ngx_http_mir_attribution_merge_loc_conf(ngx_conf_t* cf, void* parent, void* child);
 static char* ngx_http_mir_attribution_key(ngx_conf_t* cf, ngx_command_t* cmd, void* conf);
 static char* ngx_http_mir_attribution(ngx_conf_t* cf, ngx_command_t* cmd, void* conf);
 static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf);
+static ngx_int_t ngx_http_mir_attribution_add_variables(ngx_conf_t* cf);
+static ngx_int_t ngx_http_mir_attribution_variable(ngx_http_request_t* r,
+                                                   ngx_http_variable_value_t* v, uintptr_t data);
 static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r);
 
 static ngx_command_t ngx_http_mir_attribution_commands[] = {
@@ -74,7 +88,7 @@ static ngx_command_t ngx_http_mir_attribution_commands[] = {
     ngx_null_command};
 
 static ngx_http_module_t ngx_http_mir_attribution_module_ctx = {
-    NULL,                                      /* preconfiguration */
+    ngx_http_mir_attribution_add_variables,    /* preconfiguration */
     ngx_http_mir_attribution_init,             /* postconfiguration */
     ngx_http_mir_attribution_create_main_conf, /* create main configuration */
     NULL,                                      /* init main configuration */
@@ -302,6 +316,54 @@ static char* ngx_http_mir_attribution(ngx_conf_t* cf, ngx_command_t* cmd, void* 
   return NGX_CONF_OK;
 }
 
+/* Not cacheable: a `map` or `if` may read them before the content handler
+ * has run. */
+static ngx_http_variable_t ngx_http_mir_attribution_variables[] = {
+    {ngx_string("mir_attribution"), NULL, ngx_http_mir_attribution_variable,
+     offsetof(ngx_http_mir_attribution_ctx_t, code), NGX_HTTP_VAR_NOCACHEABLE, 0},
+    {ngx_string("mir_attribution_value"), NULL, ngx_http_mir_attribution_variable,
+     offsetof(ngx_http_mir_attribution_ctx_t, value), NGX_HTTP_VAR_NOCACHEABLE, 0},
+    {ngx_string("mir_attribution_path"), NULL, ngx_http_mir_attribution_variable,
+     offsetof(ngx_http_mir_attribution_ctx_t, path), NGX_HTTP_VAR_NOCACHEABLE, 0},
+    ngx_http_null_variable};
+
+static ngx_int_t ngx_http_mir_attribution_add_variables(ngx_conf_t* cf) {
+  ngx_http_variable_t *var, *v;
+
+  for (v = ngx_http_mir_attribution_variables; v->name.len; v++) {
+    var = ngx_http_add_variable(cf, &v->name, v->flags);
+    if (var == NULL) {
+      return NGX_ERROR;
+    }
+    var->get_handler = v->get_handler;
+    var->data = v->data;
+  }
+
+  return NGX_OK;
+}
+
+/* Not found for a request the module did not answer. */
+static ngx_int_t ngx_http_mir_attribution_variable(ngx_http_request_t* r,
+                                                   ngx_http_variable_value_t* v, uintptr_t data) {
+  ngx_str_t* field;
+  ngx_http_mir_attribution_ctx_t* ctx;
+
+  ctx = ngx_http_get_module_ctx(r, ngx_http_mir_attribution_module);
+  if (ctx == NULL) {
+    v->not_found = 1;
+    return NGX_OK;
+  }
+
+  field = (ngx_str_t*)((char*)ctx + data);
+  v->len = field->len;
+  v->data = field->data;
+  v->valid = 1;
+  v->no_cacheable = 0;
+  v->not_found = 0;
+
+  return NGX_OK;
+}
+
 /* Without a key every link would fail: refuse such a configuration. */
 static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf) {
   ngx_http_mir_attribution_main_conf_t* mmcf;
@@ -443,6 +505,7 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   ngx_chain_t out[2];
   mir_download download;
   const mir_base* base;
+  ngx_http_mir_attribution_ctx_t* ctx;
   ngx_open_file_info_t of;
   ngx_http_mir_attribution_served_t* served;
   ngx_http_mir_attribution_loc_conf_t* mlcf;
@@ -496,6 +559,21 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
     return rc;
   }
 
+  /* The path is the URI with the token's segment taken out. */
+  ctx = ngx_pcalloc(r->pool, sizeof(ngx_http_mir_attribution_ctx_t));
+  if (ctx == NULL) {
+    return NGX_HTTP_INTERNAL_SERVER_ERROR;
+  }
+  ctx->path.len = (token.data - r->uri.data) + name.len;
+  ctx->path.data = ngx_pnalloc(r->pool, ctx->path.len);
+  if (ctx->path.data == NULL) {
+    return NGX_HTTP_INTERNAL_SERVER_ERROR;
+  }
+  ngx_memcpy(ngx_cpymem(ctx->path.data, r->uri.data, token.data - r->uri.data), name.data,
+             name.len);
+  ngx_str_set(&ctx->code, "no-base");
+  ngx_http_set_ctx(r, ctx, ngx_http_mir_attribution_module);
+
   rc = ngx_http_mir_attribution_open(r, served, &of);
   if (rc != NGX_OK) {
     return rc;
@@ -520,6 +598,11 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
     return NGX_HTTP_INTERNAL_SERVER_ERROR;
   }
 
+  ctx->code.len = download.code.len;
+  ctx->code.data = (u_char*)download.code.data;
+  ctx->value.len = download.value.len;
+  ctx->value.data = (u_char*)download.value.data;
+
   if (!download.stamped) {
     ngx_log_error(NGX_LOG_INFO, log, 0, "mir_attribution: sending the base unattributed: %*s",
                   download.reason.len, download.reason.data);
@@ -530,6 +613,13 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   r->headers_out.status = NGX_HTTP_OK;
   r->headers_out.content_length_n = of.size;
   r->headers_out.last_modified_time = -1;
+
+  /* Without a modification date, If-Modified-Since and If-Unmodified-Since
+   * are ignored (RFC 9110, 13.1.3 and 13.1.4): nginx's filter would answer
+   * every If-Unmodified-Since with 412, failing a download manager's resume,
+   * and let If-Modified-Since outweigh a matching If-None-Match. */
+  r->headers_in.if_modified_since = NULL;
+  r->headers_in.if_unmodified_since = NULL;
 
   /* nginx's ETag header (with whatever fields it fills), holding ours. */
   if (ngx_http_set_etag(r) != NGX_OK) {

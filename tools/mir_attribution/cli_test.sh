@@ -12,6 +12,11 @@ for option in --value= --value-file= --form=trailer --form=delimited --fix-check
   "$tool" stamp --help | grep -q -- "$option" || fail "stamp --help does not document $option"
 done
 "$tool" read --help | grep -q -- "--verbose" || fail "read --help"
+[[ $("$tool" --version) =~ ^mir_attribution\ [0-9]+(\.[0-9]+){3}$ ]] || fail "--version"
+for arguments in "stamp --version" "--version --help" "--version extra"; do
+  status=0; "$tool" $arguments >/dev/null 2>&1 || status=$?
+  [ $status -eq 2 ] || fail "$arguments exits $status"
+done
 status=0; "$tool" frobnicate 2>/dev/null || status=$?
 [ $status -eq 2 ] || fail "an unknown command exits $status"
 

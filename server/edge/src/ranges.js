@@ -3,8 +3,9 @@
 // range filters decide it for the download module, so that the edge and the
 // origin answer every request alike:
 //
-//   If-Unmodified-Since (no date to compare with), a failing If-Match: 412
-//   If-None-Match matching, without If-Modified-Since:                304
+//   a failing If-Match:                                               412
+//   If-None-Match matching:                                           304
+//   (If-Modified-Since and If-Unmodified-Since are ignored: no date)
 //   Range "bytes=..." (unless If-Range is not this very ETag):
 //     one satisfiable range: 206; none, or a malformed header: 416;
 //     several: the whole representation (200), as for one buffer
@@ -103,11 +104,10 @@ function parseRange(text, size) {
 // `headers` is the request's Headers.
 export function decideRange(headers, size, etag) {
   const whole = { status: 200, start: 0, end: size };
-  if (headers.has("if-unmodified-since")) return { status: 412 };
   if (headers.has("if-match") && !etagListMatches(headers.get("if-match"), etag, false)) {
     return { status: 412 };
   }
-  if (!headers.has("if-modified-since") && headers.has("if-none-match") &&
+  if (headers.has("if-none-match") &&
       etagListMatches(headers.get("if-none-match"), etag, true)) {
     return { status: 304 };
   }

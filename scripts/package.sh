@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds the Debian packages libnginx-mod-http-mir-attribution and
+# mir-attribution (debian/) with dpkg-buildpackage into build/packages/, and
+# fails unless lintian passes them (errors and warnings; the overrides in
+# debian/ say why each kept warning is right). The version is MIR_VERSION,
+# four numbers, or else the build's default (cmake/version.cmake); the
+# changelog is written for it. Installs what debian/control asks for and
+# lintian. Idempotent: unchanged sources and build dependencies build
+# nothing; otherwise the copy of the tree that it builds in keeps its build
+# directory, so only what changed is compiled again.
+#   scripts/package.sh            (a release: MIR_VERSION=1.2.3.0 scripts/package.sh)
+source "$(dirname "$0")/common.sh"
+cd "$top"
+out="$top/build/packages"
+stage="$out/stage"
+source_dir="$stage/mir-attribution"
+say() { echo "package.sh: $*" >&2; }
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg-checkbuilddeps debian/control >/dev/null 2>&1 ||
+   ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
+  say "installing the build dependencies and lintian"
+  apt-get update -qq || { say "apt-get update failed"; exit 1; }
+  apt-get install -y -qq --no-install-recommends build-essential dpkg-dev lintian >/dev/null
+  apt-get build-dep -y -qq "$top" >/dev/null || { say "could not install the build dependencies"; exit 1; }
+fi
+
+version=$(cmake ${MIR_VERSION+"-DMIR_VERSION=$MIR_VERSION"} -P cmake/version.cmake 2>&1) ||
+  { echo "$version" >&2; exit 1; }
+
+# The tree as it is checked out, changes included, without what git ignores.
+mapfile -d '' files < <(git ls-files -z -co --exclude-standard | sort -zu)
+existing=()
+for file in "${files[@]}"; do [ -f "$file" ] && existing+=("$file"); done
+names=$(printf '%s\n' "${existing[@]}" | sha256sum)
+fingerprint=$({
+  echo "$version"
+  dpkg-query -W nginx-dev libabsl-dev libssl-dev debhelper
+  printf '%s\0' "${existing[@]}" | xargs -0 sha256sum
+} | sha256sum)
+debs=("$out"/*_"$version"_*.deb)
+if [ "$(cat "$stage/built" 2>/dev/null)" = "$fingerprint" ] && [ -f "${debs[0]}" ]; then
+  say "up to date: ${debs[*]##*/}"
+  exit 0
+fi
+
+# A file gone from the tree empties the copy; otherwise it is updated in
+# place with the files' times, so the build directory in it is reused.
+[ "$(cat "$stage/names" 2>/dev/null)" = "$names" ] || rm -rf "$stage"
+mkdir -p "$source_dir"
+rm -rf "$source_dir/debian" "$stage/built"
+printf '%s\0' "${existing[@]}" | tar --null -T - -cf - | tar -C "$source_dir" -xf -
+echo "$names" >"$stage/names"
+# The changelog names this version, dated by the checked-out commit so that
+# a rebuild of the same commit is the same package.
+when=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+cat >"$source_dir/debian/changelog" <<EOF
+mir-attribution ($version) bookworm; urgency=medium
+
+  * Release $version.
+
+ -- Mirelo Release Team <release@mirelo.example>  $(date -R -u -d "@$when")
+EOF
+
+say "building version $version (log: $stage/build.log)"
+rm -f "$stage"/*.deb "$stage"/*.changes "$stage"/*.buildinfo
+if ! (cd "$source_dir" && dpkg-buildpackage -us -uc -b -nc) >"$stage/build.log" 2>&1; then
+  tail -40 "$stage/build.log"
+  say "dpkg-buildpackage failed (whole log: $stage/build.log)"
+  exit 1
+fi
+status=0
+lintian --fail-on error,warning --info "$stage"/*.changes >"$out/lintian.txt" 2>&1 || status=$?
+cat "$out/lintian.txt"
+[ $status = 0 ] || { say "lintian failed: $out/lintian.txt"; exit 1; }
+# Debug symbols aside, so that build/packages/*.deb is what a server installs.
+rm -rf "$out"/*.deb "$out/debug"
+mkdir -p "$out/debug"
+mv "$stage"/*-dbgsym_*.deb "$out/debug/"
+mv "$stage"/*.deb "$out/"
+echo "$fingerprint" >"$stage/built"
+say "built $(cd "$out" && echo *.deb)"
