@@ -64,11 +64,8 @@ EOF
 
 say "building version $version (log: $stage/build.log)"
 rm -f "$stage"/*.deb "$stage"/*.changes "$stage"/*.buildinfo
-if ! (cd "$source_dir" && dpkg-buildpackage -us -uc -b -nc) >"$stage/build.log" 2>&1; then
-  tail -40 "$stage/build.log"
-  say "dpkg-buildpackage failed (whole log: $stage/build.log)"
-  exit 1
-fi
+logged "$stage/build.log" dpkg-buildpackage sh -c 'cd "$1" && dpkg-buildpackage -us -uc -b -nc' sh \
+  "$source_dir"
 status=0
 lintian --fail-on error,warning --info "$stage"/*.changes >"$out/lintian.txt" 2>&1 || status=$?
 cat "$out/lintian.txt"
