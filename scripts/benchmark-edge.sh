@@ -31,7 +31,6 @@ make_key "$work/bench.key"
 # /cdn/, a cache in front of it that stores the whole base once; requests
 # for one object wait for its first fill, as a CDN collapses them.
 rm -rf "$work/cache"
-source "$top/server/nginx/nginx_run.sh"
 source "$top/server/edge/edge_run.sh"
 origin_config() {
   edge_origin_config "$work/nginx.conf" "$1" "$work" "$work/static" \

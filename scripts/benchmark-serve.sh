@@ -21,7 +21,6 @@ benchmark_base "$base"
 size=$(stat -c %s "$base")
 make_key "$work/bench.key"
 
-source "$top/server/nginx/nginx_run.sh"
 benchmark_config() {
   download_config "$work/nginx.conf" "$1" "$work" "$base" bench "$work/bench.key" \
     "location /static/ { alias $work/static/; }" notice

@@ -5,6 +5,14 @@ trap 'echo "${0##*/}: failed at line $LINENO (exit status $?): $BASH_COMMAND" >&
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 module="$top/build/native/nginx/ngx_http_mir_attribution_module.so"
 tool="$top/build/native/bin/mir_attribution"
+source "$top/server/nginx/nginx_run.sh"
+
+# apt_install PACKAGE...: the packages installed from Debian, quietly.
+apt_install() {
+  echo "${0##*/}: installing $*" >&2
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    --no-install-recommends "$@" >/dev/null || { echo "${0##*/}: could not install $*" >&2; exit 1; }
+}
 
 # logged LOG WHAT COMMAND...: runs COMMAND with its output in LOG; when it
 # fails, shows the log's last 40 lines, says that WHAT failed and stops.
@@ -44,7 +52,7 @@ sign() {
 
 # download_config FILE PORT WORK BASE KEY_ID KEY_FILE [LOCATIONS] [LOG_LEVEL]:
 # nginx's configuration serving BASE through the build's module under
-# /download/, with the key KEY_FILE under KEY_ID (server/nginx/nginx_run.sh).
+# /download/, with the key KEY_FILE under KEY_ID.
 download_config() {
   nginx_config "$1" "$2" "$3" "$module" "location /download/ { mir_attribution $4; } ${7:-}" \
     "mir_attribution_key $5 $6;" "${8:-info}"

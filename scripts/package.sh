@@ -19,9 +19,7 @@ say() { echo "package.sh: $*" >&2; }
 export DEBIAN_FRONTEND=noninteractive
 if ! dpkg-checkbuilddeps debian/control >/dev/null 2>&1 ||
    ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
-  say "installing the build dependencies and lintian"
-  apt-get update -qq || { say "apt-get update failed"; exit 1; }
-  apt-get install -y -qq --no-install-recommends build-essential dpkg-dev lintian >/dev/null
+  apt_install build-essential dpkg-dev lintian
   apt-get build-dep -y -qq "$top" >/dev/null || { say "could not install the build dependencies"; exit 1; }
 fi
 

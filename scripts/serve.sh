@@ -18,7 +18,6 @@ echo "=== building mir_attribution and the nginx module"
 build native "$work/build.log" --target mir_attribution ngx_http_mir_attribution_module
 serve_key "$work"
 
-source "$top/server/nginx/nginx_run.sh"
 if [ "$(id -u)" = 0 ]; then
   nginx_worker_user="www-data www-data"
   runuser -u www-data -- test -r "$base" ||

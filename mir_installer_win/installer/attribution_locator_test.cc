@@ -175,7 +175,7 @@ TEST(AttributionLocatorTest, OneWarningBudgetPerFile) {
   const std::string entry = std::string("\x27\0\0\0\0\x02\x02\0\x30\x03\x02\x01\x01", 13) +
                             "CHANNEL_INFO::CHANNEL_INFO" + std::string(1, '\0');
   for (int i = 0; i < 2000; ++i) image.Append(entry);
-  ReadAtAttributionFile file = MemoryAttributionFile(image.bytes);
+  ReadAtAttributionFile file = test_support::MemoryAttributionFile(image.bytes);
   ScopedLogCapture capture;
   EXPECT_EQ(FindAttributionInFile(file), "");
   std::vector<std::string> expected(
