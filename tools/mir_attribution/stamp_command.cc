@@ -1,8 +1,6 @@
 // mir_attribution stamp: a CHANNEL_INFO record written into a signed
 // launcher, or into a base's slot, after the launcher's own search has read
 // the stamped file back exactly.
-#include <functional>
-
 #include "tools/mir_attribution/command.h"
 #include "tools/mir_attribution/command_input.h"
 #include "tools/mir_attribution/output_file.h"
@@ -18,19 +16,20 @@ struct StampOptions : CommandOptions {
   bool fix_checksum = false, in_place = false;
 };
 
-// Hands the stamped file to `consume` in chunks of up to a mebibyte.
-bool StreamStamped(const StampEdit& edit,
-                   const installer::ReadAtAttributionFile::ReadAt& read_source,
-                   const std::function<void(installer::ByteSpan)>& consume) {
+// The PE checksum of the stamped file, read in chunks of up to a mebibyte;
+// nothing when a read fails.
+std::optional<uint32_t> StampedChecksum(
+    const StampEdit& edit, const installer::ReadAtAttributionFile::ReadAt& read_source) {
+  PeChecksum checksum(edit.checksum_offset);
   std::vector<uint8_t> chunk(1 << 20);
   for (uint64_t offset = 0; offset < edit.stamped_size();) {
     const installer::MutableByteSpan part(
         chunk.data(), std::min<uint64_t>(chunk.size(), edit.stamped_size() - offset));
-    if (!edit.ReadStamped(offset, part, read_source)) return false;
-    consume(part);
+    if (!edit.ReadStamped(offset, part, read_source)) return std::nullopt;
+    checksum.Add(part);
     offset += part.size();
   }
-  return true;
+  return checksum.Finish();
 }
 
 // Applies the edit to `path` itself: the record first, the lengths last. On
@@ -108,13 +107,8 @@ int Stamp(std::span<const Argument> arguments) {
   } else if (!PlanStamp(image, record, edit, error)) {
     return Refuse(in, error);
   }
-  if (options.fix_checksum) {
-    PeChecksum checksum(edit.checksum_offset);
-    if (!StreamStamped(edit, input.read,
-                       [&checksum](installer::ByteSpan part) { checksum.Add(part); })) {
-      return Refuse(in, "cannot be read");
-    }
-    edit.checksum = checksum.Finish();
+  if (options.fix_checksum && !(edit.checksum = StampedChecksum(edit, input.read))) {
+    return Refuse(in, "cannot be read");
   }
   installer::RecordPlace place;
   const std::string read_back = LauncherReads(edit, input.read, &place);
