@@ -1,5 +1,6 @@
 // mir_attribution plan: what a server needs to serve stamped copies of a
 // base without this tool, as JSON, with the server's own ETag function.
+#include "absl/strings/str_format.h"
 #include "absl/strings/str_replace.h"
 #include "base/hash/sha256.h"
 #include "server/download_etag.h"
@@ -61,22 +62,17 @@ int Plan(std::span<const Argument> arguments) {
   base_hash.Update(std::vector<uint8_t>(slot.size));
   stamped_hash.Update(slot_bytes);
 
-  std::printf("{\n  \"file_size\": %llu,\n  \"slot_offset\": %llu,\n  \"slot_size\": %llu,\n",
-              static_cast<unsigned long long>(slot.file_size),
-              static_cast<unsigned long long>(slot.offset),
-              static_cast<unsigned long long>(slot.size));
-  std::printf("  \"form\": \"trailer\",\n  \"base_sha256\": \"%s\",\n",
-              base::HexEncode(base_hash.Finish()).c_str());
-  std::printf("  \"etag\": %s,\n",
-              Quoted(server::DownloadEtag(release.digest, std::nullopt)).c_str());
+  absl::PrintF(
+      "{\n  \"file_size\": %d,\n  \"slot_offset\": %d,\n  \"slot_size\": %d,\n  \"form\": "
+      "\"trailer\",\n  \"base_sha256\": \"%s\",\n  \"etag\": %s,\n",
+      slot.file_size, slot.offset, slot.size, base::HexEncode(base_hash.Finish()),
+      Quoted(server::DownloadEtag(release.digest, std::nullopt)));
   if (has_value) {
-    std::printf("  \"stamped_sha256\": \"%s\",\n  \"stamped_etag\": %s\n}\n",
-                base::HexEncode(stamped_hash.Finish()).c_str(),
-                Quoted(server::DownloadEtag(release.digest, value)).c_str());
-  } else {
-    std::printf("  \"stamped_etag\": %s\n}\n",
-                Quoted(server::StampedEtagRule(release.digest)).c_str());
+    absl::PrintF("  \"stamped_sha256\": \"%s\",\n", base::HexEncode(stamped_hash.Finish()));
   }
+  absl::PrintF("  \"stamped_etag\": %s\n}\n",
+               Quoted(has_value ? server::DownloadEtag(release.digest, value)
+                                : server::StampedEtagRule(release.digest)));
   return 0;
 }
 
