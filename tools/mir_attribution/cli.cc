@@ -30,7 +30,8 @@ void PrintUsage(FILE* out) {
 int RunAttributionTool(const std::vector<Argument>& arguments) {
   // The searches log what they find; only read --verbose shows it.
   logging::ConfigureLogging(logging::LogSettings());
-  const std::string_view first = arguments.size() > 1 ? arguments[1].bytes : "";
+  const std::string_view first =
+      arguments.size() > 1 ? std::string_view(arguments[1].bytes) : std::string_view();
   if ((first == "--help" || first == "-h") && arguments.size() == 2) {
     PrintUsage(stdout);
     return 0;
