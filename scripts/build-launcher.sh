@@ -19,13 +19,10 @@ MIR_SETUP_GUIDE_PAYLOAD=$(realpath "$1")
 MIR_INSTALLER_PAYLOAD=$(realpath "$2")
 output=$3
 "$top/scripts/setup.sh" >/dev/null
-log="$top/build/release-build.log"
-mkdir -p "$top/build"
 # The release preset takes MIR_VERSION from the environment at every configure.
-{ cmake -S "$top" --preset release && cmake --build "$top/build/release" --target mir_setup_launcher &&
-    cmake -S "$top" --preset native && cmake --build --preset native --target mir_attribution; } \
-  >"$log" 2>&1 || { tail -40 "$log"; echo "build-launcher.sh: the build failed (whole log: $log)" >&2; exit 1; }
+build release "$top/build/release-build.log" --target mir_setup_launcher
+build native "$top/build/release-native-build.log" --target mir_attribution
 launcher="$top/build/release/bin/mir_setup_launcher.exe"
-"$top/scripts/check-launcher-tail.sh" "$launcher" "$top/build/native/bin/mir_attribution" || exit 1
+"$top/scripts/check-launcher-tail.sh" "$launcher" "$tool" || exit 1
 cp "$launcher" "$output"
 echo "built $output, version $MIR_VERSION"

@@ -14,11 +14,8 @@ cd "$top"
 "$top/scripts/setup.sh"
 
 build="$top/build/windows"
-mkdir -p "$top/build"
 echo "=== building the launcher"
-cmake --preset windows >"$top/build/demo-build.log" 2>&1 &&
-  cmake --build --preset windows --target mir_setup_launcher payload_probe >>"$top/build/demo-build.log" 2>&1 ||
-  { tail -40 "$top/build/demo-build.log"; echo "demo.sh: the build failed" >&2; exit 1; }
+build windows "$top/build/demo-build.log" --target mir_setup_launcher payload_probe
 "$build/wine-run" --start
 
 launcher="$build/bin/mir_setup_launcher.exe"
@@ -38,16 +35,16 @@ check_payload_directory() {
   echo "the payload ran in the work directory the launcher logged: $work"
 }
 
-run() {
-  local title=$1
-  shift
+run() {  # TITLE LAUNCHER [ARGUMENT...]
+  local title=$1 program=$2
+  shift 2
   echo
-  echo "=== $title: mir_setup_launcher.exe $*"
+  echo "=== $title: ${program##*/} $*"
   rm -f "$report" "$log"
   local status=0
   # The sample payload (the payload probe) reports how it was started to the
   # file named by MIR_PROBE_REPORT, which it inherits from the launcher.
-  MIR_PROBE_REPORT="Z:${report//\//\\}" "$build/wine-run" "$launcher" "$@" || status=$?
+  MIR_PROBE_REPORT="Z:${report//\//\\}" "$build/wine-run" "$program" "$@" || status=$?
   echo "exit code: $status"
   echo "--- log ($log)"
   [ -f "$log" ] || { echo "demo.sh: the launcher wrote no log" >&2; exit 1; }
@@ -60,33 +57,22 @@ run() {
   check_payload_directory
 }
 
-run "interactive first install"
-run "silent install" --silent
+run "interactive first install" "$launcher"
+run "silent install" "$launcher" --silent
 
 echo
 echo "=== an attributed download: one signed base, a value per link, served by nginx"
 download="$top/build/demo-download"
 rm -rf "$download"
 mkdir -p "$download/downloaded"
-{ cmake --preset native && cmake --build --preset native --target mir_attribution \
-    ngx_http_mir_attribution_module; } >>"$top/build/demo-build.log" 2>&1 ||
-  { tail -40 "$top/build/demo-build.log"; echo "demo.sh: the native build failed" >&2; exit 1; }
-tool="$top/build/native/bin/mir_attribution"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$download/cert.key" -out "$download/cert.pem" \
-  -days 2 -subj "/CN=Mirelo Demo Signing" >/dev/null 2>&1
-osslsigncode sign -certs "$download/cert.pem" -key "$download/cert.key" -n "Mirelo Browser Setup" \
-  -in "$launcher" -out "$download/signed.exe" >/dev/null
+build native "$top/build/demo-native-build.log" --target mir_attribution ngx_http_mir_attribution_module
+sign "$launcher" "$download/signed.exe"
 echo "signed the launcher with a throw-away certificate: $download/signed.exe"
 base="$download/mirelo_browser_setup.exe"
 "$tool" reserve "$download/signed.exe" "$base" >/dev/null
 echo "reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
-(umask 077 && head -c 32 /dev/urandom >"$download/demo.key")
-source "$top/server/nginx/nginx_run.sh"
-demo_config() {
-  nginx_config "$download/nginx.conf" "$1" "$download" \
-    "$top/build/native/nginx/ngx_http_mir_attribution_module.so" \
-    "location /download/ { mir_attribution $base; }" "mir_attribution_key demo $download/demo.key;"
-}
+make_key "$download/demo.key"
+demo_config() { download_config "$download/nginx.conf" "$1" "$download" "$base" demo "$download/demo.key"; }
 trap nginx_stop EXIT
 nginx_start "$download" demo_config /download/mirelo_browser_setup.exe ||
   { echo "demo.sh: nginx did not start" >&2; exit 1; }
@@ -128,12 +114,7 @@ osslsigncode verify -CAfile "$download/cert.pem" "$downloaded" >"$download/verif
   { cat "$download/verify.log"; echo "demo.sh: the download's signature does not verify" >&2; exit 1; }
 echo "osslsigncode verify: $(tail -1 "$download/verify.log")"
 "$build/wine-run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
-status=0
-rm -f "$report" "$log"
-MIR_PROBE_REPORT="Z:${report//\//\\}" "$build/wine-run" "$downloaded" --silent || status=$?
-echo "ran the downloaded launcher under Wine (--silent): exit code $status"
-[ -f "$report" ] || { echo "demo.sh: the downloaded launcher's payload did not run" >&2; exit 1; }
-check_payload_directory
+run "the downloaded launcher" "$downloaded" --silent
 stored=$("$build/wine-run" reg query 'HKCU\Software\Mirelo Browser\InstallAttribution' /v CHANNEL_INFO |
   tr -d '\r' | sed -n 's/.*CHANNEL_INFO *REG_SZ *//p')
 echo "HKCU\Software\Mirelo Browser\InstallAttribution CHANNEL_INFO = $stored"

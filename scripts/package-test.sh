@@ -24,7 +24,6 @@ if dpkg-query -W -f='${db:Status-Status}\n' "${packages[@]}" 2>/dev/null | grep 
 fi
 work=$(mktemp -d)
 chmod 755 "$work"  # nginx's workers (www-data) read the release from here
-source "$top/server/nginx/nginx_run.sh"
 cleanup() {
   nginx_stop
   dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
@@ -60,11 +59,9 @@ for line in /etc/nginx/mirelo/ "listen 443 ssl;" /srv/releases/ /etc/ssl/mirelo/
 done
 mkdir -p "$work/keys" "$work/releases" "$work/log" "$work/tmp" "$work/sites-enabled"
 chmod 700 "$work/keys"
-for id in 2026a 2026b; do (umask 077 && head -c 32 /dev/urandom >"$work/keys/$id.key"); done
-for name in tls sign; do
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$name.key" -out "$work/$name.pem" -days 2 \
-    -subj "/CN=dl.example.com" -addext "subjectAltName=DNS:dl.example.com" >/dev/null 2>&1
-done
+for id in 2026a 2026b; do make_key "$work/keys/$id.key"; done
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tls.key" -out "$work/tls.pem" -days 2 \
+  -subj "/CN=dl.example.com" -addext "subjectAltName=DNS:dl.example.com" >/dev/null 2>&1
 ln -s /usr/lib/nginx/modules "$work/modules"  # as in Debian's prefix, for the load file's path
 site_config() {
   cat >"$work/nginx.conf" <<EOF
@@ -83,8 +80,7 @@ EOF
     -e "s|/var/log/nginx/|$work/log/|" <<<"$site" >"$work/sites-enabled/mirelo"
 }
 # The release: the small test PE signed, then reserved by the packaged tool.
-osslsigncode sign -certs "$work/sign.pem" -key "$work/sign.key" -n "Mirelo Browser Setup" \
-  -in "$top/server/nginx/testdata/small.exe" -out "$work/signed.exe" >/dev/null
+sign "$top/server/nginx/testdata/small.exe" "$work/signed.exe"
 mir_attribution reserve "$work/signed.exe" "$work/releases/mirelo_browser_setup.exe" >/dev/null
 chmod 644 "$work/releases/mirelo_browser_setup.exe"
 nginx_start "$work" site_config /download/mirelo_browser_setup.exe https || fail "nginx did not start"

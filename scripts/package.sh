@@ -19,9 +19,7 @@ say() { echo "package.sh: $*" >&2; }
 export DEBIAN_FRONTEND=noninteractive
 if ! dpkg-checkbuilddeps debian/control >/dev/null 2>&1 ||
    ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
-  say "installing the build dependencies and lintian"
-  apt-get update -qq || { say "apt-get update failed"; exit 1; }
-  apt-get install -y -qq --no-install-recommends build-essential dpkg-dev lintian >/dev/null
+  apt_install build-essential dpkg-dev lintian
   apt-get build-dep -y -qq "$top" >/dev/null || { say "could not install the build dependencies"; exit 1; }
 fi
 
@@ -64,11 +62,8 @@ EOF
 
 say "building version $version (log: $stage/build.log)"
 rm -f "$stage"/*.deb "$stage"/*.changes "$stage"/*.buildinfo
-if ! (cd "$source_dir" && dpkg-buildpackage -us -uc -b -nc) >"$stage/build.log" 2>&1; then
-  tail -40 "$stage/build.log"
-  say "dpkg-buildpackage failed (whole log: $stage/build.log)"
-  exit 1
-fi
+logged "$stage/build.log" dpkg-buildpackage sh -c 'cd "$1" && dpkg-buildpackage -us -uc -b -nc' sh \
+  "$source_dir"
 status=0
 lintian --fail-on error,warning --info "$stage"/*.changes >"$out/lintian.txt" 2>&1 || status=$?
 cat "$out/lintian.txt"

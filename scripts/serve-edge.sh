@@ -9,34 +9,20 @@
 # key generated into build/serve-edge (id demo). Prints a link and a curl line.
 #   scripts/serve-edge.sh BASE [PORT]   (default port 8480)
 source "$(dirname "$0")/common.sh"
-[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: scripts/serve-edge.sh BASE [PORT]" >&2; exit 2; }
-base=$(realpath "$1")
-port=${2:-8480}
-[ -f "$base" ] || { echo "serve-edge.sh: $1 is not a file" >&2; exit 1; }
+serve_arguments 8480 "$@"
 cd "$top"
 "$top/scripts/setup.sh"
 
 work="$top/build/serve-edge"
 mkdir -p "$work/origin"
 echo "=== building mir_attribution"
-{ cmake --preset native && cmake --build --preset native --target mir_attribution; } >"$work/build.log" 2>&1 ||
-  { tail -40 "$work/build.log"; echo "serve-edge.sh: the build failed" >&2; exit 1; }
-tool="$top/build/native/bin/mir_attribution"
-
-key_file=${MIR_SERVE_KEY_FILE:-}
-key_id=${MIR_SERVE_KEY_ID:-demo}
-if [ -z "$key_file" ]; then
-  key_file="$work/demo.key"
-  key_id=demo
-  [ -f "$key_file" ] || (umask 077 && head -c 32 /dev/urandom >"$key_file")
-fi
-key_file=$(realpath -m "$key_file")
+build native "$work/build.log" --target mir_attribution
+serve_key "$work"
 
 name=$(basename "$base")
 # The Worker is told the release's plan; a base that is not reserved stops here.
 "$tool" plan "$base" >"$work/plan.json" || { echo "serve-edge.sh: no plan for $base" >&2; exit 1; }
 ln -sfn "$base" "$work/origin/$name"
-source "$top/server/nginx/nginx_run.sh"
 source "$top/server/edge/edge_run.sh"
 origin_config() { edge_origin_config "$work/nginx.conf" "$1" "$work" "$work/origin"; }
 trap 'edge_stop; nginx_stop' EXIT
@@ -46,12 +32,8 @@ edge_config "$work/edge" "$work/plan.json" "$name" /download/ "http://origin/rel
 edge_start "$work/edge" "127.0.0.1:$nginx_port" "127.0.0.1:$port" "$key_file" ||
   { echo "serve-edge.sh: workerd did not start on 127.0.0.1:$port" >&2; exit 1; }
 
-# The tool refuses a key file that is not private, as nginx would.
-link=$("$tool" link --key-file="$key_file" --key-id="$key_id" --expires=$(($(date +%s) + 86400)) \
-  --value="src=serve-edge-demo" --file-name="$name" "http://127.0.0.1:$port/download" | tail -1)
 echo "serving $base through the Worker on 127.0.0.1:$port (origin: nginx on 127.0.0.1:$nginx_port)"
 echo "reasons for unattributed downloads: $work/edge/workerd.log; the origin's log: $work/origin.log"
-echo "link (src=serve-edge-demo, valid for a day): $link"
-echo "try:  curl -o '$name' '$link'"
-echo "stop: Ctrl-C"
+# The tool refuses a key file that is not private, as nginx would.
+serve_link src=serve-edge-demo "http://127.0.0.1:$port/download"
 wait "$edge_pid"

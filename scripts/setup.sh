@@ -23,12 +23,7 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if ((${#missing[@]})); then
-  say "installing ${missing[*]}"
-  apt-get update -qq || { say "apt-get update failed"; exit 1; }
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >/dev/null || { say "could not install ${missing[*]}"; exit 1; }
-fi
+((${#missing[@]} == 0)) || apt_install "${missing[@]}"
 
 # What the scripts and the build call, checked as the things themselves: a
 # package can be installed and still lack a command or a runtime file.
@@ -87,12 +82,7 @@ ln -sfn "$absl_dir" "$cache/abseil"
 # Debian's nodejs and npm only where node and npm are missing (a machine may
 # have its own); npm ci again only when the lock file changed. The binary
 # comes from the platform package, so no install script runs.
-if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-  say "installing nodejs npm"
-  apt-get update -qq || { say "apt-get update failed"; exit 1; }
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null ||
-    { say "could not install nodejs npm"; exit 1; }
-fi
+command -v node >/dev/null && command -v npm >/dev/null || apt_install nodejs npm
 edge="$top/server/edge"
 workerd="$edge/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 lock=$(sha256sum <"$edge/package-lock.json")

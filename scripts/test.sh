@@ -10,15 +10,9 @@ cd "$top"
 "$top/scripts/setup.sh"
 
 jobs=$(nproc)
-mkdir -p build
 for preset in native windows fuzz; do
   echo "=== $preset: configure and build"
-  log="build/$preset.log"
-  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs"; } >"$log" 2>&1; then
-    tail -40 "$log"
-    echo "test.sh: the $preset build failed (whole log: $log)" >&2
-    exit 1
-  fi
+  build "$preset" "build/$preset.log" -j "$jobs"
   echo "=== $preset: test"
   if ! ctest --preset "$preset" -j "$jobs"; then
     echo "test.sh: $preset tests failed" >&2

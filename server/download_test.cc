@@ -48,6 +48,10 @@ TEST(LinkTokenTest, MatchesTheDocumentedFormat) {
 
 TEST(LinkTokenTest, AcceptsOnlyUnalteredLiveTokensForTheirFile) {
   const std::string good = MakeLinkToken("k1", Key(0).span(), kName, kValue, kExpires);
+  const std::string longest_key_id(kMaxKeyIdLength, 'k');
+  const std::string longest = MakeLinkToken(longest_key_id, Key(0).span(), kName,
+                                            std::string(4096, 'v'), 9999999999999999999u);
+  EXPECT_EQ(longest.size(), kMaxLinkTokenLength);
   // `good` with one field changed.
   const auto altered = [&good](const std::function<void(LinkToken&)>& change) {
     LinkToken token;
@@ -81,6 +85,11 @@ TEST(LinkTokenTest, AcceptsOnlyUnalteredLiveTokensForTheirFile) {
       {"leading zero", std::string(good).insert(good.find('.') + 1, "0"), kName, 0, "decimal"},
       {"short MAC", good.substr(0, good.size() - 2), kName, 0, "32 bytes"},
       {"bad key id", "YQ.1.k!.AAAA", kName, 0, "key id"},
+      {"key id of 32", MakeLinkToken(longest_key_id, Key(0).span(), kName, kValue, kExpires), kName,
+       0, "no key"},
+      {"key id of 33", MakeLinkToken(longest_key_id + "k", Key(0).span(), kName, kValue, kExpires),
+       kName, 0, "key id"},
+      {"the longest token", longest, kName, 0, "no key"},
   };
   LinkKeys keys;
   AddTwoKeys(keys);
@@ -117,7 +126,7 @@ TEST(Base64UrlTest, OneTextPerByteString) {
     EXPECT_EQ(Base64UrlLength(v.bytes.size()), v.text.size());
   }
   // Padding, the standard alphabet, a lone character, unused bits set.
-  for (const char* text : {"Zg==", "+/8", "Zm9vY", "Zh", "Zm9=", "Zm 9v"}) {
+  for (const char* text : {"Zg==", "+/8", "+_8", "Zm9vY", "Zm9vA", "Zh", "Zm9=", "Zm 9v"}) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(Base64UrlDecode(text));
   }

@@ -4,9 +4,11 @@ namespace server {
 
 bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile::ReadAt& read_at,
                      ReleaseBase& release, std::string& error) {
+  installer::SignedImage image;
   base::Sha256 digest;
-  if (!installer::FindAttributionSlot(
-          file_size, read_at, release.slot, error,
+  if (!installer::ReadSignedImage(file_size, read_at, image, error) ||
+      !installer::FindAttributionSlot(
+          image, release.slot, error,
           [&digest](installer::ByteSpan bytes) { digest.Update(bytes); })) {
     return false;
   }

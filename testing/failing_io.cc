@@ -7,6 +7,8 @@
 //   MIR_FAIL_IO=sync      fsync, and the close of a descriptor that was
 //                         written, fail with EIO (where a device reports a
 //                         write it could not make)
+//   MIR_FAIL_IO=fsync     fsync alone fails with EIO: a local disk reports a
+//                         lost write there, not at close
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,9 +52,10 @@ bool MustFail(int descriptor, size_t count, off_t offset = -1) {
   return false;
 }
 
-bool SyncFails(int descriptor) {
-  if (std::strcmp(Mode(), "sync") != 0 || descriptor < 0 || descriptor >= 4096 ||
-      !written_descriptor[descriptor]) {
+bool SyncFails(int descriptor, bool closing) {
+  const bool fails =
+      std::strcmp(Mode(), "sync") == 0 || (!closing && std::strcmp(Mode(), "fsync") == 0);
+  if (!fails || descriptor < 0 || descriptor >= 4096 || !written_descriptor[descriptor]) {
     return false;
   }
   errno = EIO;
@@ -93,12 +96,12 @@ ssize_t copy_file_range(int in, loff_t* in_offset, int out, loff_t* out_offset, 
 }
 
 int fsync(int descriptor) {
-  if (SyncFails(descriptor)) return -1;
+  if (SyncFails(descriptor, false)) return -1;
   return Next<int (*)(int)>("fsync")(descriptor);
 }
 
 int close(int descriptor) {
-  const bool fails = SyncFails(descriptor);
+  const bool fails = SyncFails(descriptor, true);
   if (descriptor >= 0 && descriptor < 4096) written_descriptor[descriptor] = false;
   const int closed = Next<int (*)(int)>("close")(descriptor);
   if (fails) errno = EIO;

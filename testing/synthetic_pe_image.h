@@ -5,11 +5,15 @@
 #ifndef TESTING_SYNTHETIC_PE_IMAGE_H_
 #define TESTING_SYNTHETIC_PE_IMAGE_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/attribution_slot.h"
+#include "mir_installer_win/installer/channel_info_search.h"
 #include "testing/expected_log_line.h"
 
 namespace test_support {
@@ -67,6 +71,27 @@ inline SyntheticImage ReservedSyntheticImage() {
   image.Put32(0x12C, 0x10 + 4112);
   image.Put32(0x200, 0x10 + 4112);
   return image;
+}
+
+// Reads `bytes`, which must outlive the reader, as a file would be read.
+inline installer::ReadAtAttributionFile::ReadAt ReadAtOf(installer::ByteSpan bytes) {
+  return [bytes](uint64_t offset, installer::MutableByteSpan into) {
+    if (!installer::Contains(bytes, offset, into.size())) return false;
+    std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
+    return true;
+  };
+}
+inline installer::ReadAtAttributionFile MemoryAttributionFile(installer::ByteSpan bytes) {
+  return installer::ReadAtAttributionFile(bytes.size(), ReadAtOf(bytes));
+}
+
+// Whether a search's `place` points, in `bytes`, at the record of `value`.
+inline bool PointsAtRecord(installer::ByteSpan bytes, const installer::RecordPlace& place,
+                           std::string_view value) {
+  std::string record, error;
+  return installer::EncodeRecord(value, place.form, record, error) &&
+         installer::Contains(bytes, place.offset, record.size()) &&
+         std::ranges::equal(installer::AsBytes(record), bytes.subspan(place.offset, record.size()));
 }
 
 struct PeVariant {

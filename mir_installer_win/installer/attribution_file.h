@@ -61,15 +61,6 @@ class ReadAtAttributionFile : public AttributionFile {
   uint64_t position_ = 0;
 };
 
-// The bytes of `image`, which must outlive the file.
-inline ReadAtAttributionFile MemoryAttributionFile(ByteSpan image) {
-  return ReadAtAttributionFile(image.size(), [image](uint64_t offset, MutableByteSpan into) {
-    if (!Contains(image, offset, into.size())) return false;
-    std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
-    return true;
-  });
-}
-
 }  // namespace installer
 
 #endif  // MIR_INSTALLER_WIN_INSTALLER_ATTRIBUTION_FILE_H_

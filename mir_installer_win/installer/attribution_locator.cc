@@ -4,14 +4,13 @@
 #include <vector>
 
 #include "mir_installer_win/installer/attribution_log.h"
-#include "mir_installer_win/installer/channel_info_search.h"
 #include "mir_installer_win/installer/pe_image_search.h"
 
 namespace installer {
 
 namespace {
 
-std::string FindInFile(AttributionFile& file, MalformedRecordLog& malformed) {
+std::string FindInFile(AttributionFile& file, MalformedRecordLog& malformed, RecordPlace& place) {
   int64_t size = 0;
   uint32_t error = 0;
   if (!file.Size(size, error)) {
@@ -38,10 +37,11 @@ std::string FindInFile(AttributionFile& file, MalformedRecordLog& malformed) {
   }
   tail.resize(read);  // a short read is accepted
 
-  std::string value = FindChannelInfoTrailer(tail);
-  if (value.empty()) value = FindChannelInfoDelimited(tail, malformed);
+  std::string value = FindChannelInfoTrailer(tail, &place);
+  if (value.empty()) value = FindChannelInfoDelimited(tail, malformed, &place);
   if (!value.empty()) {
     file.Close();
+    place.offset += static_cast<uint64_t>(size) - window;
     LOG_AT(kAttributionLog, 545, INFO)
         << "[InstallAttribution] CHANNEL_INFO from file tail window (" << read
         << " bytes, same idea as 4f51b96/8656c3c2)";
@@ -50,7 +50,7 @@ std::string FindInFile(AttributionFile& file, MalformedRecordLog& malformed) {
 
   if (static_cast<uint64_t>(size) <= kTailWindowSize) {
     file.Close();  // the tail holds the whole file already
-    return FindChannelInfoInPeImage(tail, malformed);
+    return FindChannelInfoInPeImage(tail, malformed, &place);
   }
   if (static_cast<uint64_t>(size) > kWholeImageScanLimit) {
     file.Close();
@@ -72,15 +72,18 @@ std::string FindInFile(AttributionFile& file, MalformedRecordLog& malformed) {
     return std::string();
   }
   file.Close();
-  return FindChannelInfoInPeImage(image, malformed);
+  return FindChannelInfoInPeImage(image, malformed, &place);
 }
 
 }  // namespace
 
-std::string FindAttributionInFile(AttributionFile& file) {
+std::string FindAttributionInFile(AttributionFile& file, RecordPlace* place) {
   // One budget for every search of the file: its summary line comes last.
   MalformedRecordLog malformed;
-  return FindInFile(file, malformed);
+  RecordPlace found;
+  std::string value = FindInFile(file, malformed, found);
+  if (!value.empty() && place) *place = found;
+  return value;
 }
 
 }  // namespace installer

@@ -9,16 +9,18 @@
 #include <string>
 
 #include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/channel_info_search.h"
 
 namespace installer {
 
 inline constexpr uint64_t kTailWindowSize = 1048576;        // 1 MiB
 inline constexpr uint64_t kWholeImageScanLimit = 67108864;  // 64 MiB
 
-// The CHANNEL_INFO value in `file`, or empty. The file is closed before the
-// PE search starts; every outcome is logged, and the malformed records of
-// all its searches together at most kMaxMalformedWarnings times one by one.
-std::string FindAttributionInFile(AttributionFile& file);
+// The CHANNEL_INFO value in `file`, or empty; `place` (if any) is given
+// where, from the file's start. The file is closed before the PE search
+// starts; every outcome is logged, and the malformed records of all its
+// searches together at most kMaxMalformedWarnings times one by one.
+std::string FindAttributionInFile(AttributionFile& file, RecordPlace* place = nullptr);
 
 }  // namespace installer
 

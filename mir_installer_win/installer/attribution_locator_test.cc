@@ -14,8 +14,9 @@ namespace {
 using test_support::AttributionLine;
 using test_support::ScopedLogCapture;
 
-// A file of `size` bytes (zeros, with `content` at `content_at`) whose
-// operations fail, or read short, as a case asks.
+// A file of `size` bytes (zeros, with `content` at `content_at`, none of
+// them held but the content) whose operations fail, or read short, as a
+// case asks.
 class FakeFile : public AttributionFile {
  public:
   struct Faults {
@@ -26,13 +27,11 @@ class FakeFile : public AttributionFile {
     bool read_returns_nothing = false;
   };
   FakeFile(uint64_t size, std::string_view content, uint64_t content_at, Faults faults)
-      : bytes_(size), faults_(faults) {
-    std::copy(content.begin(), content.end(), bytes_.begin() + content_at);
-  }
+      : size_(size), content_(content), content_at_(content_at), faults_(faults) {}
 
   bool Size(int64_t& size, uint32_t& error) override {
     if (faults_.size_fails) return Fail(6, error);
-    size = static_cast<int64_t>(bytes_.size());
+    size = static_cast<int64_t>(size_);
     return true;
   }
   bool SeekFromStart(int64_t offset, uint32_t& error) override {
@@ -43,11 +42,13 @@ class FakeFile : public AttributionFile {
   bool Read(uint8_t* buffer, uint32_t size, uint32_t& read) override {
     const int call = reads_++;
     if (call == faults_.failing_read) return false;
-    uint64_t count = std::min<uint64_t>(size, bytes_.size() - position_);
+    uint64_t count = std::min<uint64_t>(size, size_ - position_);
     if (call == faults_.short_read) count /= 2;
     if (faults_.read_returns_nothing) count = 0;
-    std::copy_n(bytes_.begin() + position_, count, buffer);
-    position_ += count;
+    for (uint64_t i = 0; i < count; ++i, ++position_) {
+      const uint64_t at = position_ - content_at_;
+      buffer[i] = position_ >= content_at_ && at < content_.size() ? content_[at] : 0;
+    }
     read = static_cast<uint32_t>(count);
     return true;
   }
@@ -59,7 +60,9 @@ class FakeFile : public AttributionFile {
     return false;
   }
 
-  std::vector<uint8_t> bytes_;
+  uint64_t size_;
+  std::string_view content_;
+  uint64_t content_at_;
   Faults faults_;
   uint64_t position_ = 0;
   int seeks_ = 0;
@@ -110,6 +113,28 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
        {AttributionLine(545,
                         "CHANNEL_INFO from file tail window (2048 bytes, same idea as "
                         "4f51b96/8656c3c2)")}},
+      {"a record in the last MiB of a larger file",
+       kTwoMebibytes,
+       kTwoMebibytes - 100,
+       {},
+       "d=1",
+       {AttributionLine(545,
+                        "CHANNEL_INFO from file tail window (1048576 bytes, same idea as "
+                        "4f51b96/8656c3c2)")}},
+      {"a file of 512 MiB, the most the launcher reads",
+       536870912,
+       0,
+       {},
+       "",
+       {AttributionLine(558,
+                        "Tail window miss; file_size=536870912 exceeds whole-file PE scan limit "
+                        "67108864 \xE2\x80\x94 skip loading entire image.")}},
+      {"a file over 512 MiB",
+       536870913,
+       0,
+       {},
+       "",
+       {AttributionLine(511, "File size out of range: 536870913 (max 536870912)", "ERROR")}},
       {"the start cannot be reached after a miss",
        kTwoMebibytes,
        0,
@@ -133,8 +158,12 @@ TEST(AttributionLocatorTest, ReadFailuresAreLoggedAndGiveNothing) {
     SCOPED_TRACE(c.name);
     FakeFile file(c.size, record, c.record_at, c.faults);
     ScopedLogCapture capture;
-    EXPECT_EQ(FindAttributionInFile(file), c.value);
+    RecordPlace place;
+    EXPECT_EQ(FindAttributionInFile(file, &place), c.value);
     EXPECT_EQ(capture.Bodies(), c.lines);
+    if (!c.value.empty()) {
+      EXPECT_EQ(place.offset, c.record_at);
+    }
   }
 }
 
@@ -146,7 +175,7 @@ TEST(AttributionLocatorTest, OneWarningBudgetPerFile) {
   const std::string entry = std::string("\x27\0\0\0\0\x02\x02\0\x30\x03\x02\x01\x01", 13) +
                             "CHANNEL_INFO::CHANNEL_INFO" + std::string(1, '\0');
   for (int i = 0; i < 2000; ++i) image.Append(entry);
-  ReadAtAttributionFile file = MemoryAttributionFile(image.bytes);
+  ReadAtAttributionFile file = test_support::MemoryAttributionFile(image.bytes);
   ScopedLogCapture capture;
   EXPECT_EQ(FindAttributionInFile(file), "");
   std::vector<std::string> expected(

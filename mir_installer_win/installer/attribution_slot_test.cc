@@ -51,6 +51,57 @@ TEST(AttributionSlotTest, FillsTheSlotOrNamesWhyNot) {
   }
 }
 
+TEST(AttributionSlotTest, EncodesBothForms) {
+  std::string record, error;
+  ASSERT_TRUE(EncodeRecord("src=web", RecordForm::kTrailer, record, error));
+  EXPECT_EQ(record, std::string("MIRBCH01\x07\0\0\0src=web", 19));
+  ASSERT_TRUE(EncodeRecord("src=web", RecordForm::kDelimited, record, error));
+  EXPECT_EQ(record, "CHANNEL_INFO:src=web:CHANNEL_INFO");
+}
+
+TEST(AttributionSlotTest, NamesWhyTheLauncherWouldRefuseAValue) {
+  const struct {
+    std::string value;
+    std::string problem;
+  } cases[] = {
+      {"src=web", ""},
+      {std::string("a\0b", 3),
+       "the value holds a NUL byte (byte 1), where the stored string would end"},
+      {"\xF0\x9F\xBF\xBF", "the value holds the noncharacter U+1FFFF (byte 0)"},
+      {"", "the value is empty"},
+      {std::string(4097, 'a'), "the value is 4097 bytes long; at most 4096 are stored"},
+      {"bad\xFF", "the value is not well-formed UTF-8 (byte 3)"},
+      {"a\x80"
+       "b",
+       "the value is not well-formed UTF-8 (byte 1)"},
+      {"x\xED\xA0\x80", "the value is not well-formed UTF-8 (byte 1)"},
+      {"ok\xEF\xBF\xBE", "the value holds the noncharacter U+FFFE (byte 2)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.value.substr(0, 16)));
+    EXPECT_EQ(ChannelInfoProblem(c.value), c.problem);
+    std::string record, error;
+    EXPECT_EQ(EncodeRecord(c.value, RecordForm::kDelimited, record, error), c.problem.empty());
+    EXPECT_EQ(error, c.problem);
+  }
+}
+
+TEST(AttributionSlotTest, RefusesValuesAFormCannotCarry) {
+  const struct {
+    std::string value;
+    RecordForm form;
+  } cases[] = {{std::string("ends in NUL\0", 12), RecordForm::kTrailer},
+               {"a:CHANNEL_INFOb", RecordForm::kDelimited}};
+  for (const auto& c : cases) {
+    std::string record, error;
+    EXPECT_FALSE(EncodeRecord(c.value, c.form, record, error)) << c.value;
+    EXPECT_FALSE(error.empty());
+  }
+  // The launcher would store the value only up to its first NUL.
+  std::string record, error;
+  EXPECT_FALSE(EncodeRecord(std::string("NUL\0inside", 10), RecordForm::kTrailer, record, error));
+}
+
 TEST(AttributionSlotTest, FindsTheSlotOfAReservedBaseOnly) {
   constexpr uint64_t kReservedSize = 0x210 + kAttributionSlotSize;
   const struct {
@@ -71,6 +122,10 @@ TEST(AttributionSlotTest, FindsTheSlotOfAReservedBaseOnly) {
        false},
       {"an entry that stops short of the end",
        [](SyntheticImage& i) { i.Put32(0x200, 0x10 + 4104); }, 0, "malformed", false},
+      {"a dwLength short of the aligned end",
+       [](SyntheticImage& i) { i.Put32(0x200, 0x10 + 4108); }, 0, "no attribution slot", false},
+      {"a signature that ends where the slot starts",
+       [](SyntheticImage& i) { i.Put(0x208, std::string("\x30\x06", 2) + "signed"); }, 0, "", true},
       {"unsigned", [](SyntheticImage& i) { i.Put32(0x12C, 0); }, 0, "no certificate table", false},
       {"a table inside the optional header", [](SyntheticImage& i) { i.Put32(0x128, 0x120); }, 0,
        "starts inside the headers (at 288)", false},
@@ -86,6 +141,8 @@ TEST(AttributionSlotTest, FindsTheSlotOfAReservedBaseOnly) {
        false},
       {"a table of 2 MiB", [](SyntheticImage& i) { i.Put32(0x12C, 2097152); }, 0x200 + 2097152,
        "the certificate table is 2097152 bytes; at most 1048576 are read", false},
+      {"a file of 512 MiB, the most the launcher reads", [](SyntheticImage&) {}, 536870912,
+       "the certificate table does not end the file", false},
       {"a file over 512 MiB", [](SyntheticImage&) {}, 536870913,
        "the file is 536870913 bytes; the launcher reads no file over 536870912", false},
       {"not an Authenticode signature", [](SyntheticImage& i) { i.Put16(0x206, 1); }, 0,
@@ -107,9 +164,13 @@ TEST(AttributionSlotTest, FindsTheSlotOfAReservedBaseOnly) {
       }
       return true;
     };
+    SignedImage signed_image;
     AttributionSlot slot;
     std::string error;
-    ASSERT_EQ(FindAttributionSlot(size, read_at, slot, error), c.error.empty()) << error;
+    ASSERT_EQ(ReadSignedImage(size, read_at, signed_image, error) &&
+                  FindAttributionSlot(signed_image, slot, error),
+              c.error.empty())
+        << error;
     EXPECT_THAT(error, testing::HasSubstr(c.error));
     EXPECT_LT(asked, 131072u);
     if (!c.error.empty()) continue;

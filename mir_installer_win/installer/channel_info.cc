@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "absl/strings/str_format.h"
 #include "strings/utf_string_conversions.h"
 
 namespace installer {
@@ -31,16 +32,6 @@ ValueCheck CheckChannelInfo(std::string_view value) {
   return {};
 }
 
-// At least four upper-case hexadecimal digits, as code points are written.
-std::string UpperHex(uint32_t value) {
-  std::string digits;
-  for (int shift = 28; shift >= 0; shift -= 4) {
-    if ((value >> shift) == 0 && shift >= 16) continue;
-    digits.push_back("0123456789ABCDEF"[(value >> shift) & 0xF]);
-  }
-  return digits;
-}
-
 }  // namespace
 
 bool IsValidChannelInfo(std::string_view value) {
@@ -63,7 +54,7 @@ std::string ChannelInfoProblem(std::string_view value) {
     case ValueFault::kIllFormed:
       return "the value is not well-formed UTF-8" + at;
     case ValueFault::kNoncharacter:
-      return "the value holds the noncharacter U+" + UpperHex(check.code_point) + at;
+      return absl::StrFormat("the value holds the noncharacter U+%04X", check.code_point) + at;
   }
   return "the value is refused";
 }

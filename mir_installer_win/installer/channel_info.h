@@ -16,6 +16,8 @@
 
 namespace installer {
 
+enum class RecordForm { kTrailer, kDelimited };
+
 inline constexpr size_t kMaxChannelInfoLength = 4096;
 inline constexpr std::string_view kTrailerMarker = "MIRBCH01";
 // The tags are "CHANNEL_INFO:" and ":CHANNEL_INFO". Only the name is kept as

@@ -8,6 +8,7 @@
 #include "logging/logging.h"
 #include "mir_installer_win/installer/channel_info_search.h"
 #include "mir_installer_win/installer/pe_image_search.h"
+#include "testing/synthetic_pe_image.h"
 
 namespace {
 
@@ -66,9 +67,12 @@ void BM_Memchr(benchmark::State& state) {
     return count;
   });
 }
-void BM_Trailer(benchmark::State& state) { Run(state, installer::FindChannelInfoTrailer); }
+void BM_Trailer(benchmark::State& state) {
+  Run(state, [](installer::ByteSpan span) { return installer::FindChannelInfoTrailer(span); });
+}
 void BM_TrailerAfterDer(benchmark::State& state) {
-  Run(state, installer::FindChannelInfoTrailerAfterDer);
+  Run(state,
+      [](installer::ByteSpan span) { return installer::FindChannelInfoTrailerAfterDer(span); });
 }
 void BM_Delimited(benchmark::State& state) {
   Run(state, [](installer::ByteSpan span) { return installer::FindChannelInfoDelimited(span); });
@@ -79,21 +83,11 @@ void BM_PeImage(benchmark::State& state) {
   static std::vector<uint8_t> images[4];
   std::vector<uint8_t>& image = images[state.range(0)];
   if (image.empty()) {
-    image = Buffer(static_cast<Content>(state.range(0)));
-    const auto put32 = [&](size_t offset, uint32_t value) {
-      std::memcpy(&image[offset], &value, 4);
-    };
-    std::memset(image.data(), 0, 0x200);
-    std::memcpy(image.data(), "MZ", 2);
-    put32(0x3C, 0x80);
-    std::memcpy(&image[0x80], "PE\0\0", 4);
-    image[0x94] = 0xF0;
-    image[0x98] = 0x0B;
-    image[0x99] = 0x02;
-    put32(0x104, 16);
-    put32(0x128, 0x200);
-    put32(0x12C, static_cast<uint32_t>(kSize - 0x200));
-    put32(0x200, static_cast<uint32_t>(kSize - 0x200));
+    test_support::SyntheticImage pe{Buffer(static_cast<Content>(state.range(0)))};
+    const std::vector<uint8_t> headers = test_support::BaseSyntheticImage().PadTo(0x200).bytes;
+    std::copy(headers.begin(), headers.end(), pe.bytes.begin());
+    pe.Put32(0x12C, kSize - 0x200).Put32(0x200, kSize - 0x200);
+    image = std::move(pe.bytes);
   }
   logging::ConfigureLogging(logging::LogSettings());
   for (auto _ : state) benchmark::DoNotOptimize(installer::FindChannelInfoInPeImage(image));

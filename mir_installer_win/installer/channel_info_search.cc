@@ -23,7 +23,7 @@ size_t FindLastMarker(std::string_view bytes, size_t end) {
 }
 
 // The trailer search with the marker required at or after `earliest_marker`.
-std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
+std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker, RecordPlace* place) {
   const std::string_view bytes = AsText(span);
   const size_t last_non_zero = bytes.find_last_not_of('\0');
   if (last_non_zero == std::string_view::npos) return std::string();
@@ -41,6 +41,7 @@ std::string FindTrailerFrom(ByteSpan span, uint64_t earliest_marker) {
   if (*length < 1 || *length > kMaxChannelInfoLength) return std::string();
   const std::string_view value = bytes.substr(value_start, *length);
   if (!IsValidChannelInfo(value)) return std::string();
+  if (place) *place = {RecordForm::kTrailer, marker};
   return std::string(value);
 }
 
@@ -64,12 +65,14 @@ size_t FindClosingTag(std::string_view bytes, size_t from) {
 
 }  // namespace
 
-std::string FindChannelInfoTrailer(ByteSpan span) { return FindTrailerFrom(span, 0); }
+std::string FindChannelInfoTrailer(ByteSpan span, RecordPlace* place) {
+  return FindTrailerFrom(span, 0, place);
+}
 
-std::string FindChannelInfoTrailerAfterDer(ByteSpan span) {
+std::string FindChannelInfoTrailerAfterDer(ByteSpan span, RecordPlace* place) {
   const std::optional<DerElement> signature = ReadDerElement(span);  // the tag is not examined
   if (!signature) return std::string();
-  return FindTrailerFrom(span, signature->length);
+  return FindTrailerFrom(span, signature->length, place);
 }
 
 MalformedRecordLog::~MalformedRecordLog() {
@@ -87,7 +90,8 @@ void MalformedRecordLog::Skipped(uint64_t length) {
   }
 }
 
-std::string FindChannelInfoDelimited(ByteSpan span, MalformedRecordLog& malformed) {
+std::string FindChannelInfoDelimited(ByteSpan span, MalformedRecordLog& malformed,
+                                     RecordPlace* place) {
   const std::string_view bytes = AsText(span);
   std::string result;
   size_t p = 0;
@@ -101,6 +105,7 @@ std::string FindChannelInfoDelimited(ByteSpan span, MalformedRecordLog& malforme
     const std::string_view candidate = bytes.substr(value_start, end - value_start);
     if (IsValidChannelInfo(candidate)) {
       result.assign(candidate);
+      if (place) *place = {RecordForm::kDelimited, start};
     } else {
       malformed.Skipped(candidate.size());
     }

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "testing/log_capture.h"
+#include "testing/synthetic_pe_image.h"
 
 namespace installer {
 namespace {
 
+using test_support::PointsAtRecord;
 using test_support::ScopedLogCapture;
 
 using ::testing::ElementsAre;
@@ -85,7 +87,9 @@ TEST(ChannelInfoTest, TrailerForm) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(FindChannelInfoTrailer(AsBytes(c.span)), c.value);
+    RecordPlace place;
+    EXPECT_EQ(FindChannelInfoTrailer(AsBytes(c.span), &place), c.value);
+    EXPECT_TRUE(c.value.empty() || PointsAtRecord(AsBytes(c.span), place, c.value));
   }
 }
 
@@ -126,7 +130,9 @@ TEST(ChannelInfoTest, TrailerAfterDerElement) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(FindChannelInfoTrailerAfterDer(AsBytes(c.span)), c.value);
+    RecordPlace place;
+    EXPECT_EQ(FindChannelInfoTrailerAfterDer(AsBytes(c.span), &place), c.value);
+    EXPECT_TRUE(c.value.empty() || PointsAtRecord(AsBytes(c.span), place, c.value));
   }
 }
 
@@ -164,7 +170,10 @@ TEST(ChannelInfoTest, DelimitedForm) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedLogCapture capture;
-    EXPECT_EQ(FindChannelInfoDelimited(AsBytes(c.span)), c.value);
+    MalformedRecordLog malformed;
+    RecordPlace place;
+    EXPECT_EQ(FindChannelInfoDelimited(AsBytes(c.span), malformed, &place), c.value);
+    EXPECT_TRUE(c.value.empty() || PointsAtRecord(AsBytes(c.span), place, c.value));
     std::vector<std::string> expected;
     for (const std::string& length : c.warnings) {
       expected.push_back(

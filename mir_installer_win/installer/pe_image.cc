@@ -1,5 +1,7 @@
 #include "mir_installer_win/installer/pe_image.h"
 
+#include <algorithm>
+
 namespace installer {
 
 const char* DescribePeHeaderCheck(PeHeaderCheck check) {
@@ -64,14 +66,29 @@ PeHeaderCheck CheckPeHeaders(ByteSpan image, PeLayout& layout) {
   layout.checksum_offset = optional_header + kChecksumField;
   layout.certificate_entry_offset = entry;
   layout.directory.cert_rva = *ReadLe32(image, entry);
-  layout.directory.cert_size = *ReadLe32(image, entry + 4);
+  layout.directory.cert_size = *ReadLe32(image, layout.certificate_size_offset());
+  layout.section_table_offset = optional_end;
+  layout.section_count = *ReadLe16(image, e + kSectionCountField);
+  layout.headers_end = std::max(optional_end + kSectionHeaderSize * layout.section_count,
+                                uint64_t{*ReadLe32(image, optional_header + kSizeOfHeadersField)});
   return PeHeaderCheck::kPassed;
 }
 
-std::optional<CertificateDirectory> ParsePeHeaders(ByteSpan image) {
-  PeLayout layout;
-  if (CheckPeHeaders(image, layout) != PeHeaderCheck::kPassed) return std::nullopt;
-  return layout.directory;
+std::optional<std::string> SectionNameAt(ByteSpan headers, const PeLayout& layout,
+                                         uint64_t offset) {
+  for (uint64_t i = 0; i < layout.section_count; ++i) {
+    const uint64_t header = layout.section_table_offset + kSectionHeaderSize * i;
+    if (!Contains(headers, header, kSectionHeaderSize)) break;
+    const uint64_t start = *ReadLe32(headers, header + kSectionRawOffsetField);
+    const uint64_t size = *ReadLe32(headers, header + kSectionRawSizeField);
+    if (offset < start || offset - start >= size) continue;
+    std::string name;
+    for (uint64_t at = header; at < header + kSectionNameSize && headers[at] != 0; ++at) {
+      name += headers[at] >= 0x20 && headers[at] < 0x7F ? static_cast<char>(headers[at]) : '?';
+    }
+    return name;
+  }
+  return std::nullopt;
 }
 
 }  // namespace installer

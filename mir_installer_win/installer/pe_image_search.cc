@@ -7,10 +7,13 @@
 namespace installer {
 namespace {
 
-// A WIN_CERTIFICATE's content: the signature first, perhaps a record after it.
-std::string SearchCertificateContent(ByteSpan content, MalformedRecordLog& malformed) {
-  std::string value = FindChannelInfoTrailerAfterDer(content);
-  if (value.empty()) value = FindChannelInfoDelimited(content, malformed);
+// A WIN_CERTIFICATE's content, a part of `image`: the signature first,
+// perhaps a record after it, whose place is given from the image's start.
+std::string SearchCertificateContent(ByteSpan image, ByteSpan content,
+                                     MalformedRecordLog& malformed, RecordPlace& place) {
+  std::string value = FindChannelInfoTrailerAfterDer(content, &place);
+  if (value.empty()) value = FindChannelInfoDelimited(content, malformed, &place);
+  place.offset += static_cast<uint64_t>(content.data() - image.data());
   return value;
 }
 
@@ -47,17 +50,18 @@ std::string FindChannelInfoInPeImage(ByteSpan image) {
   return FindChannelInfoInPeImage(image, malformed);
 }
 
-std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed) {
+std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed,
+                                     RecordPlace* place) {
   const uint64_t n = image.size();
   if (n == 0) return std::string();
-  const std::optional<CertificateDirectory> directory = ParsePeHeaders(image);
-  if (!directory) {
+  PeLayout layout;
+  if (CheckPeHeaders(image, layout) != PeHeaderCheck::kPassed) {
     LOG_AT(kAttributionLog, 354, ERROR) << "[InstallAttribution] ParsePeHeaders failed (not a PE "
                                            "or unsupported optional header)";
     return std::string();
   }
-  const uint32_t cert_rva = directory->cert_rva;
-  const uint32_t cert_size = directory->cert_size;
+  const uint32_t cert_rva = layout.directory.cert_rva;
+  const uint32_t cert_size = layout.directory.cert_size;
   if (cert_rva == 0 || cert_size == 0) {
     LOG_AT(kAttributionLog, 360, WARNING)
         << "[InstallAttribution] PE Security directory empty: cert_rva=" << cert_rva
@@ -89,26 +93,31 @@ std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malform
   }
 
   std::string result;
+  RecordPlace found, result_place;
   if (walk) {
     CertificateTableWalk entries(image.subspan(cert_rva), table_bytes_used);
     CertificateEntry entry;
     while (entries.Next(entry)) {
       // The last entry that yields a value wins.
-      std::string value = SearchCertificateContent(entry.content, malformed);
-      if (!value.empty()) result = std::move(value);
+      std::string value = SearchCertificateContent(image, entry.content, malformed, found);
+      if (!value.empty()) {
+        result = std::move(value);
+        result_place = found;
+      }
     }
     LogWalkStop(entries);
   }
 
   const uint64_t first_content = uint64_t{cert_rva} + kCertificateEntryHeaderSize;
   if (result.empty() && cert_rva != 0 && Contains(image, first_content, 0)) {
-    result = SearchCertificateContent(image.subspan(first_content), malformed);
+    result = SearchCertificateContent(image, image.subspan(first_content), malformed, result_place);
     if (!result.empty()) {
       LOG_AT(kAttributionLog, 473, WARNING) << "[InstallAttribution] CHANNEL_INFO found via "
                                                "cert_rva..EOF scan (structured walk missed or "
                                                "skipped)";
     }
   }
+  if (!result.empty() && place) *place = result_place;
   if (result.empty()) {
     LOG_AT(kAttributionLog, 479, INFO)
         << "[InstallAttribution] No CHANNEL_INFO after PE-buffer attempts; cert_rva=" << cert_rva

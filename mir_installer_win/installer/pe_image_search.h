@@ -13,10 +13,12 @@
 
 namespace installer {
 
-// The value found in the image, or empty. Logs each stage's outcome; the
-// malformed delimited records it skips are logged through `malformed`, or,
-// without one, through a budget of its own.
-std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed);
+// The value found in the image, or empty; `place` (if any) is given where,
+// from the image's start. Logs each stage's outcome; the malformed delimited
+// records it skips are logged through `malformed`, or, without one, through
+// a budget of its own.
+std::string FindChannelInfoInPeImage(ByteSpan image, MalformedRecordLog& malformed,
+                                     RecordPlace* place = nullptr);
 std::string FindChannelInfoInPeImage(ByteSpan image);
 
 }  // namespace installer

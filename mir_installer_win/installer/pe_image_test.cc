@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/pe_image_search.h"
 #include "testing/expected_log_line.h"
 #include "testing/log_capture.h"
@@ -15,16 +16,27 @@ using test_support::AttributionLine;
 using test_support::BaseSyntheticImage;
 using test_support::PeVariant;
 using test_support::PeVariants;
+using test_support::PointsAtRecord;
 using test_support::ScopedLogCapture;
 using test_support::SyntheticImage;
 
 TEST(PeImageTest, Variants) {
   for (const PeVariant& variant : PeVariants()) {
     SCOPED_TRACE(variant.name);
+    const std::vector<uint8_t>& image = variant.image.bytes;
+    MalformedRecordLog malformed;
+    RecordPlace place;
     ScopedLogCapture capture;
-    EXPECT_EQ(FindChannelInfoInPeImage(variant.image.bytes), variant.value);
+    EXPECT_EQ(FindChannelInfoInPeImage(image, malformed, &place), variant.value);
     // Found by the tail, the image holds the record where the walk finds it too.
     EXPECT_EQ(capture.Bodies(), variant.found_by_tail ? std::vector<std::string>() : variant.lines);
+    EXPECT_TRUE(variant.value.empty() || PointsAtRecord(image, place, variant.value));
+    // The file search, a tail window first: the same value, where it lies.
+    ReadAtAttributionFile file = test_support::MemoryAttributionFile(image);
+    ScopedLogCapture file_capture;
+    EXPECT_EQ(FindAttributionInFile(file, &place), variant.value);
+    EXPECT_EQ(file_capture.Bodies(), variant.lines);
+    EXPECT_TRUE(variant.value.empty() || PointsAtRecord(image, place, variant.value));
   }
 }
 
@@ -34,7 +46,41 @@ TEST(PeImageTest, Layout) {
   EXPECT_EQ(layout.directory.cert_rva, 0x200u);
   EXPECT_EQ(layout.directory.cert_size, 0x28u);
   EXPECT_EQ(layout.certificate_entry_offset, 0x128u);
+  EXPECT_EQ(layout.certificate_size_offset(), 0x12Cu);
   EXPECT_EQ(layout.checksum_offset, 0xD8u);
+  EXPECT_EQ(layout.section_table_offset, 0x188u);
+  EXPECT_EQ(layout.section_count, 0u);
+  EXPECT_EQ(layout.headers_end, 0x188u);
+}
+
+// Two sections' raw data, .text at 0x400 and a name of eight bytes at
+// 0x600, after the section table at 0x188; SizeOfHeaders 0x400.
+TEST(PeImageTest, SectionsHoldingAnOffset) {
+  SyntheticImage image = BaseSyntheticImage();
+  image.Put16(0x86, 2).Put32(0xD4, 0x400);
+  image.Put(0x188, ".text");
+  image.Put32(0x188 + 16, 0x200).Put32(0x188 + 20, 0x400);
+  image.Put(0x1B0, std::string("\x01rsrc\xFF"
+                               "78",
+                               8));
+  image.Put32(0x1B0 + 16, 0x100).Put32(0x1B0 + 20, 0x600);
+  PeLayout layout;
+  ASSERT_EQ(CheckPeHeaders(image.bytes, layout), PeHeaderCheck::kPassed);
+  EXPECT_EQ(layout.headers_end, 0x400u);
+  const struct {
+    uint64_t offset;
+    std::optional<std::string> section;
+    size_t headers = 0x1D8;  // the bytes held: the section table whole
+  } cases[] = {
+      {0x3FF, std::nullopt},        {0x400, ".text"},    {0x5FF, ".text"},
+      {0x600, "?rsrc?78"},          {0x6FF, "?rsrc?78"}, {0x700, std::nullopt},
+      {0x600, std::nullopt, 0x1D7},  // the second header cut short
+      {0x400, ".text", 0x1B0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offset);
+    EXPECT_EQ(SectionNameAt(ByteSpan(image.bytes).first(c.headers), layout, c.offset), c.section);
+  }
 }
 
 // Each image fails the check it is named for, and only that one where the

@@ -1,36 +1,17 @@
-# Sourced by the scripts and tests that run the download Worker under workerd
-# from a private directory WORK (its configuration, modules and plan), in
-# the foreground as a child, never as a daemon.
+# Sourced, after server/nginx/nginx_run.sh, by the scripts and tests that run
+# the download Worker under workerd from a private directory WORK (its
+# configuration, modules and plan), in the foreground as a child, never as a
+# daemon.
 edge_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 workerd_bin="$edge_dir/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 
 # edge_origin_config FILE PORT WORK DIR [LOCATIONS]: Debian's nginx as a plain
 # static origin serving DIR's files under /releases/, its access log in
 # WORK/origin.log, everything else of it inside WORK; LOCATIONS are added to
-# its server block.
+# its server block (nginx_config, from server/nginx/nginx_run.sh).
 edge_origin_config() {
-  local user=
-  [ "$(id -u)" != 0 ] || user="user $(id -un) $(id -gn);"
-  mkdir -p "$3/tmp"
-  cat >"$1" <<EOF
-$user
-pid $3/nginx.pid;
-error_log $3/error.log;
-worker_processes 1;
-events { worker_connections 256; }
-http {
-  include /etc/nginx/mime.types;
-  sendfile on;
-  client_body_temp_path $3/tmp; proxy_temp_path $3/tmp; fastcgi_temp_path $3/tmp;
-  uwsgi_temp_path $3/tmp; scgi_temp_path $3/tmp;
-  access_log off;
-  server {
-    listen 127.0.0.1:$2;
-    location /releases/ { alias $4/; access_log $3/origin.log; }
-    ${5:-}
-  }
-}
-EOF
+  nginx_config "$1" "$2" "$3" "" "location /releases/ { alias $4/; access_log $3/origin.log; } ${5:-}" \
+    "" error
 }
 
 # edge_config WORK PLAN_FILE FILE_NAME PREFIX ORIGIN_URL KEY_ID...: writes

@@ -2,8 +2,9 @@
 # Builds the nginx module against Debian's nginx-dev: a copy of its sources in
 # WORK_DIR, configured with the very flags Debian built /usr/sbin/nginx with
 # (so that load_module accepts the module's signature), then `make modules`.
-# The configure step (about a minute) runs again only when the flags, the
-# module's build description or the link arguments change.
+# The configure step (about a minute) runs again only when nginx-dev's
+# version, the flags, the module's build description or the link arguments
+# change.
 #   build_module.sh WORK_DIR MODULE_SOURCE_DIR OUTPUT.so LINK_ARGUMENTS...
 set -euo pipefail
 work=$1 module=$2 output=$3
@@ -13,7 +14,8 @@ nginx_src=/usr/share/nginx/src
 [ -f "$nginx_src/conf_flags" ] || { echo "nginx-dev is not installed (scripts/setup.sh)" >&2; exit 1; }
 # shellcheck source=/dev/null
 source "$nginx_src/conf_flags"
-fingerprint=$(printf '%s\n' "${NGX_CONF_FLAGS[@]}" "$link" | cat - "$module/config" | sha256sum)
+fingerprint=$({ dpkg-query -W -f='${Version}\n' nginx-dev; printf '%s\n' "${NGX_CONF_FLAGS[@]}" "$link"
+  cat "$module/config"; } | sha256sum)
 if [ "$(cat "$work/configured" 2>/dev/null)" != "$fingerprint" ]; then
   rm -rf "$work"
   mkdir -p "$work"

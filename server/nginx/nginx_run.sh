@@ -3,7 +3,8 @@
 # all inside it), never as a daemon.
 
 # nginx_config FILE PORT WORK MODULE LOCATIONS [HTTP_LINES] [LOG_LEVEL]
-# The workers run as nginx_worker_user ("USER GROUP") when it is set.
+# The workers run as nginx_worker_user ("USER GROUP") when it is set; an
+# empty MODULE loads none.
 nginx_config() {
   local user=
   # As root nginx would run its workers as nobody, who may not reach WORK.
@@ -11,12 +12,12 @@ nginx_config() {
   [ -z "${nginx_worker_user:-}" ] || user="user $nginx_worker_user;"
   mkdir -p "$3/tmp"
   cat >"$1" <<EOF
-load_module $4;
+${4:+load_module $4;}
 $user
 pid $3/nginx.pid;
 error_log $3/error.log ${7:-info};
 worker_processes 1;
-events { worker_connections 64; }
+events { worker_connections 256; }
 http {
   include /etc/nginx/mime.types;
   access_log off;

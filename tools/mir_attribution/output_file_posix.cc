@@ -56,6 +56,14 @@ bool CopyPrefix(int source, int file, uint64_t count) {
   return true;
 }
 
+// `writes` in order, then `size` bytes, on disk.
+bool WriteAndSync(int file, const std::vector<StampEdit::Write>& writes, uint64_t size) {
+  for (const StampEdit::Write& write : writes) {
+    if (!WriteAll(file, write.offset, write.bytes.data(), write.bytes.size())) return false;
+  }
+  return ftruncate(file, static_cast<off_t>(size)) == 0 && fsync(file) == 0;
+}
+
 // A name beside `target` that nothing has, taken by `take` (which fails
 // with EEXIST when something has it after all).
 template <typename Take>
@@ -88,13 +96,8 @@ bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
     });
     if (!created) return Failed("cannot be created", error);
   }
-  bool written = CopyPrefix(source.Get(), file.Get(), copied);
-  for (const StampEdit::Write& write : writes) {
-    written = written && WriteAll(file.Get(), write.offset, write.bytes.data(), write.bytes.size());
-  }
-  written = written && ftruncate(file.Get(), static_cast<off_t>(size)) == 0 &&
-            fchmod(file.Get(), status.st_mode & 07777) == 0 && fsync(file.Get()) == 0;
-  if (!written) {
+  if (!CopyPrefix(source.Get(), file.Get(), copied) ||
+      fchmod(file.Get(), status.st_mode & 07777) != 0 || !WriteAndSync(file.Get(), writes, size)) {
     Failed("cannot be written", error);
     if (!named.empty()) unlink(named.c_str());
     return false;
@@ -124,6 +127,14 @@ bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
     return false;
   }
   return true;
+}
+
+InPlaceWrite ApplyInPlace(const fs::path& path, const std::vector<StampEdit::Write>& writes,
+                          uint64_t size) {
+  ScopedDescriptor file(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (!file.IsValid()) return InPlaceWrite::kNotOpened;
+  const bool written = WriteAndSync(file.Get(), writes, size);
+  return close(file.Release()) == 0 && written ? InPlaceWrite::kWritten : InPlaceWrite::kNotWritten;
 }
 
 }  // namespace mir_attribution

@@ -43,6 +43,17 @@ bool CopyPrefix(HANDLE source, HANDLE file, uint64_t count) {
   return true;
 }
 
+// `writes` in order, then `size` bytes, on disk.
+bool WriteAndSync(HANDLE file, const std::vector<StampEdit::Write>& writes, uint64_t size) {
+  for (const StampEdit::Write& write : writes) {
+    if (!WriteAt(file, write.offset, write.bytes.data(), write.bytes.size())) return false;
+  }
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  return ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file) &&
+         ::FlushFileBuffers(file);
+}
+
 }  // namespace
 
 bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
@@ -62,15 +73,8 @@ bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
     if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (!file.IsValid()) return Failed("cannot be created", error);
-  bool written = CopyPrefix(source.Get(), file.Get(), copied);
-  for (const StampEdit::Write& write : writes) {
-    written = written && WriteAt(file.Get(), write.offset, write.bytes.data(), write.bytes.size());
-  }
-  LARGE_INTEGER end;
-  end.QuadPart = static_cast<LONGLONG>(size);
-  written = written && ::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN) &&
-            ::SetEndOfFile(file.Get()) && ::FlushFileBuffers(file.Get()) &&
-            ::CloseHandle(file.Release());
+  const bool written = CopyPrefix(source.Get(), file.Get(), copied) &&
+                       WriteAndSync(file.Get(), writes, size) && ::CloseHandle(file.Release());
   if (!written || !::MoveFileExW(temporary.c_str(), out.c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     Failed(written ? "cannot be renamed into place" : "cannot be written", error);
@@ -79,6 +83,16 @@ bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
     return false;
   }
   return true;
+}
+
+InPlaceWrite ApplyInPlace(const fs::path& path, const std::vector<StampEdit::Write>& writes,
+                          uint64_t size) {
+  base::ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return InPlaceWrite::kNotOpened;
+  return WriteAndSync(file.Get(), writes, size) && ::CloseHandle(file.Release())
+             ? InPlaceWrite::kWritten
+             : InPlaceWrite::kNotWritten;
 }
 
 }  // namespace mir_attribution

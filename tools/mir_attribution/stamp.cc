@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/certificate_table.h"
-#include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
 
 namespace mir_attribution {
 namespace {
@@ -29,18 +28,6 @@ std::vector<uint8_t> BytesOf(uint32_t value) {
 }
 
 }  // namespace
-
-bool EncodeRecord(std::string_view value, RecordForm form, std::string& record,
-                  std::string& error) {
-  // The record is what the slot holds before its zeros: it ends in a byte
-  // that is not zero (a value's last byte, or the closing tag).
-  std::vector<uint8_t> slot(installer::kAttributionSlotSize + 2 * installer::kTagLength);
-  if (!installer::FillAttributionSlot(value, form, slot, error)) return false;
-  const auto last =
-      std::find_if(slot.rbegin(), slot.rend(), [](uint8_t byte) { return byte != 0; });
-  record.assign(slot.begin(), last.base());
-  return true;
-}
 
 bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
                             const installer::ReadAtAttributionFile::ReadAt& read_source) const {
@@ -91,15 +78,9 @@ bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value
   return true;
 }
 
-bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
-               const std::string& record, StampEdit& edit, std::string& error) {
-  installer::PeLayout layout;
-  if (!installer::CheckSignedImage(headers, file_size, layout, error)) return false;
-  const uint64_t table_offset = layout.directory.cert_rva;
-  if (table.size() != file_size - table_offset) {
-    error = "the certificate table was not read whole";
-    return false;
-  }
+bool PlanStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
+               std::string& error) {
+  const std::vector<uint8_t>& table = image.table;
   installer::SignatureEntry last;
   if (!installer::FindSignatureEntry(table, last, error)) return false;
   // Header, signature, record, zeros: whatever followed the signature (an
@@ -113,17 +94,34 @@ bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteS
     error = "the certificate table would grow past 4 GiB";
     return false;
   }
-  edit.table_offset = table_offset;
+  edit.table_offset = image.layout.directory.cert_rva;
   edit.table.assign(table.begin(), table.begin() + static_cast<ptrdiff_t>(kept));
   edit.table.insert(edit.table.end(), record.begin(), record.end());
   edit.table.resize(new_table_size, 0);
   installer::WriteLe32(edit.table, last.offset, static_cast<uint32_t>(entry_length));
   edit.entry_offset = last.offset;
-  edit.directory_size_offset = layout.certificate_entry_offset + 4;
+  edit.directory_size_offset = image.layout.certificate_size_offset();
   edit.directory_size = static_cast<uint32_t>(new_table_size);
-  edit.checksum_offset = layout.checksum_offset;
+  edit.checksum_offset = image.layout.checksum_offset;
   edit.checksum.reset();
   return true;
+}
+
+std::string LauncherReads(const StampEdit& edit,
+                          const installer::ReadAtAttributionFile::ReadAt& read_source,
+                          installer::RecordPlace* place) {
+  installer::ReadAtAttributionFile stamped(
+      edit.stamped_size(), [&edit, &read_source](uint64_t offset, installer::MutableByteSpan into) {
+        return edit.ReadStamped(offset, into, read_source);
+      });
+  return installer::FindAttributionInFile(stamped, place);
+}
+
+std::string DescribeRecordPlace(const installer::RecordPlace& place,
+                                const installer::SignedImage& image) {
+  return std::string(place.form == RecordForm::kTrailer ? "a trailer" : "a delimited") +
+         " record at offset " + std::to_string(place.offset) + ", " +
+         installer::DescribeFileOffset(image, place.offset);
 }
 
 void PeChecksum::Add(installer::ByteSpan bytes) {

@@ -22,16 +22,12 @@
 #include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/binary_format.h"
 #include "mir_installer_win/installer/channel_info.h"
-#include "mir_installer_win/installer/pe_image.h"
+#include "mir_installer_win/installer/channel_info_search.h"
+#include "mir_installer_win/installer/signed_image.h"
 
 namespace mir_attribution {
 
-using installer::ChannelInfoProblem;
 using installer::RecordForm;
-
-// The record's bytes for `value` in `form`, as an attribution slot holds
-// them; false with the reason when the slot would refuse the value.
-bool EncodeRecord(std::string_view value, RecordForm form, std::string& record, std::string& error);
 
 // What stamping changes: the file is cut at `table_offset` and `table`
 // follows, DataDirectory[4].Size becomes `directory_size`, and the checksum
@@ -70,19 +66,28 @@ struct StampEdit {
   std::vector<Write> CopyWrites() const;
 };
 
-// Plans the stamp from the file's first bytes (`headers`, at least up to the
-// end of the optional header), its size and its certificate table (the
-// bytes from DataDirectory[4].VirtualAddress to the end). A record already in
-// the last entry is replaced. Refuses, with the reason, a file whose last
-// entry is not an Authenticode signature (revision 2.0, PKCS#7 signed data,
-// a DER SEQUENCE that fits the entry).
-bool PlanStamp(installer::ByteSpan headers, uint64_t file_size, installer::ByteSpan table,
-               const std::string& record, StampEdit& edit, std::string& error);
+// Plans writing `record` (installer::EncodeRecord's, or a slot's zeros)
+// after the signature in the last entry of `image`'s certificate table. A
+// record already there is replaced. Refuses, with the reason, an image whose
+// last entry is not an Authenticode signature (installer::FindSignatureEntry).
+bool PlanStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
+               std::string& error);
 
 // Plans filling the slot of a reserved base with the record for `value`;
 // false with the reason when installer::FillAttributionSlot refuses it.
 bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
                   StampEdit& edit, std::string& error);
+
+// What the launcher's own search finds in the file as `edit` makes it, read
+// from the file as it is through `read_source`; `place`, if any, says where.
+std::string LauncherReads(const StampEdit& edit,
+                          const installer::ReadAtAttributionFile::ReadAt& read_source,
+                          installer::RecordPlace* place = nullptr);
+
+// Where the launcher finds a record in `image` (or a stamp of it), for
+// messages: "a delimited record at offset 1536, inside section .rdata".
+std::string DescribeRecordPlace(const installer::RecordPlace& place,
+                                const installer::SignedImage& image);
 
 // The PE checksum of a whole image whose checksum field is at `checksum_offset`.
 class PeChecksum {

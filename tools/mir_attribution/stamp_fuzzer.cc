@@ -29,14 +29,6 @@ namespace {
 using mir_attribution::RecordForm;
 using mir_attribution::StampEdit;
 
-installer::ReadAtAttributionFile::ReadAt ReaderOf(const std::vector<uint8_t>& image) {
-  return [&image](uint64_t offset, installer::MutableByteSpan into) {
-    if (!installer::Contains(image, offset, into.size())) return false;
-    std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
-    return true;
-  };
-}
-
 // The synthetic image's headers, then a certificate table at `table_at`:
 // `entries` entries of `content` bytes, then a signature of `der` bytes.
 std::vector<uint8_t> SignedImage(uint32_t table_at, int entries, uint32_t content, uint32_t der) {
@@ -66,7 +58,7 @@ std::vector<uint8_t> SignedImage(uint32_t table_at, int entries, uint32_t conten
 // Applies `edit` both ways; the two results must agree.
 std::vector<uint8_t> Apply(const std::vector<uint8_t>& image, const StampEdit& edit) {
   std::vector<uint8_t> copy(edit.stamped_size());
-  if (!edit.ReadStamped(0, copy, ReaderOf(image))) abort();
+  if (!edit.ReadStamped(0, copy, test_support::ReadAtOf(image))) abort();
   std::vector<uint8_t> from_copy_writes(image.begin(),
                                         image.begin() + static_cast<ptrdiff_t>(edit.table_offset));
   std::vector<uint8_t> in_place = image;
@@ -89,15 +81,17 @@ std::vector<uint8_t> Apply(const std::vector<uint8_t>& image, const StampEdit& e
 // refuse.
 bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm form) {
   std::string record, error;
-  if (!mir_attribution::EncodeRecord(value, form, record, error)) return false;
+  installer::SignedImage signed_image;
+  if (!installer::EncodeRecord(value, form, record, error) ||
+      !installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
+                                  error)) {
+    return false;
+  }
   StampEdit edit;
   installer::AttributionSlot slot;
-  const bool base = installer::FindAttributionSlot(image.size(), ReaderOf(image), slot, error);
+  const bool base = installer::FindAttributionSlot(signed_image, slot, error);
   if (base ? !mir_attribution::PlanSlotFill(slot, value, form, edit, error)
-           : !mir_attribution::PlanStamp(
-                 image, image.size(),
-                 installer::ByteSpan(image).subspan(*installer::ReadLe32(image, 0x128)), record,
-                 edit, error)) {
+           : !mir_attribution::PlanStamp(signed_image, record, edit, error)) {
     return false;
   }
   std::vector<uint8_t> stamped = Apply(image, edit);
@@ -108,7 +102,7 @@ bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm for
     abort();
   }
   // The tool writes only what the launcher reads back exactly.
-  installer::ReadAtAttributionFile file = installer::MemoryAttributionFile(stamped);
+  installer::ReadAtAttributionFile file = test_support::MemoryAttributionFile(stamped);
   if (installer::FindAttributionInFile(file) != value) return false;
   image = std::move(stamped);
   return true;
@@ -126,9 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] & 8) {
     StampEdit edit;
     std::string error;
-    if (!mir_attribution::PlanStamp(
-            image, image.size(), installer::ByteSpan(image).subspan(table_at),
-            std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
+    installer::SignedImage signed_image;
+    if (!installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
+                                    error) ||
+        !mir_attribution::PlanStamp(
+            signed_image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
       abort();
     }
     image = Apply(image, edit);
@@ -138,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Stamp(image, value, form)) return 0;
   // Whatever was accepted is in the file, once, as the launcher stores it.
   if (!installer::IsValidChannelInfo(value)) abort();
-  installer::ReadAtAttributionFile stamped = installer::MemoryAttributionFile(image);
+  installer::ReadAtAttributionFile stamped = test_support::MemoryAttributionFile(image);
   if (installer::FindAttributionInFile(stamped) != value) abort();
   return 0;
 }

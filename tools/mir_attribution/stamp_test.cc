@@ -14,21 +14,22 @@ namespace {
 using test_support::BaseSyntheticImage;
 using test_support::SyntheticImage;
 
-installer::ReadAtAttributionFile::ReadAt ReadFrom(const std::vector<uint8_t>& image) {
-  return [&image](uint64_t offset, installer::MutableByteSpan into) {
-    if (!installer::Contains(image, offset, into.size())) return false;
-    std::copy_n(image.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
-    return true;
-  };
+installer::SignedImage Read(const std::vector<uint8_t>& image) {
+  installer::SignedImage signed_image;
+  std::string error;
+  EXPECT_TRUE(
+      installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image, error));
+  return signed_image;
 }
 
 bool Plan(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
           StampEdit& edit, std::string& error) {
   std::string record;
-  const uint64_t table_offset = *installer::ReadLe32(image, 0x128);
-  return EncodeRecord(value, form, record, error) &&
-         PlanStamp(image, image.size(), installer::ByteSpan(image).subspan(table_offset), record,
-                   edit, error);
+  installer::SignedImage signed_image;
+  return installer::EncodeRecord(value, form, record, error) &&
+         installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
+                                    error) &&
+         PlanStamp(signed_image, record, edit, error);
 }
 
 // The stamped image as a copy would hold it, or nothing with the reason.
@@ -41,64 +42,13 @@ std::vector<uint8_t> Stamped(const std::vector<uint8_t>& image, std::string_view
     return {};
   }
   std::vector<uint8_t> stamped(edit.stamped_size());
-  EXPECT_TRUE(edit.ReadStamped(0, stamped, ReadFrom(image)));
+  EXPECT_TRUE(edit.ReadStamped(0, stamped, test_support::ReadAtOf(image)));
   return stamped;
 }
 
 std::string LauncherReads(const std::vector<uint8_t>& image) {
-  installer::ReadAtAttributionFile file = installer::MemoryAttributionFile(image);
+  installer::ReadAtAttributionFile file = test_support::MemoryAttributionFile(image);
   return installer::FindAttributionInFile(file);
-}
-
-TEST(StampTest, EncodesBothForms) {
-  std::string record, error;
-  ASSERT_TRUE(EncodeRecord("src=web", RecordForm::kTrailer, record, error));
-  EXPECT_EQ(record, std::string("MIRBCH01\x07\0\0\0src=web", 19));
-  ASSERT_TRUE(EncodeRecord("src=web", RecordForm::kDelimited, record, error));
-  EXPECT_EQ(record, "CHANNEL_INFO:src=web:CHANNEL_INFO");
-}
-
-TEST(StampTest, NamesWhyTheLauncherWouldRefuseAValue) {
-  const struct {
-    std::string value;
-    std::string problem;
-  } cases[] = {
-      {"src=web", ""},
-      {std::string("a\0b", 3),
-       "the value holds a NUL byte (byte 1), where the stored string would end"},
-      {"\xF0\x9F\xBF\xBF", "the value holds the noncharacter U+1FFFF (byte 0)"},
-      {"", "the value is empty"},
-      {std::string(4097, 'a'), "the value is 4097 bytes long; at most 4096 are stored"},
-      {"bad\xFF", "the value is not well-formed UTF-8 (byte 3)"},
-      {"a\x80"
-       "b",
-       "the value is not well-formed UTF-8 (byte 1)"},
-      {"x\xED\xA0\x80", "the value is not well-formed UTF-8 (byte 1)"},
-      {"ok\xEF\xBF\xBE", "the value holds the noncharacter U+FFFE (byte 2)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.value.substr(0, 16)));
-    EXPECT_EQ(ChannelInfoProblem(c.value), c.problem);
-    std::string record, error;
-    EXPECT_EQ(EncodeRecord(c.value, RecordForm::kDelimited, record, error), c.problem.empty());
-    EXPECT_EQ(error, c.problem);
-  }
-}
-
-TEST(StampTest, RefusesValuesAFormCannotCarry) {
-  const struct {
-    std::string value;
-    RecordForm form;
-  } cases[] = {{std::string("ends in NUL\0", 12), RecordForm::kTrailer},
-               {"a:CHANNEL_INFOb", RecordForm::kDelimited}};
-  for (const auto& c : cases) {
-    std::string record, error;
-    EXPECT_FALSE(EncodeRecord(c.value, c.form, record, error)) << c.value;
-    EXPECT_FALSE(error.empty());
-  }
-  // The launcher would store the value only up to its first NUL.
-  std::string record, error;
-  EXPECT_FALSE(EncodeRecord(std::string("NUL\0inside", 10), RecordForm::kTrailer, record, error));
 }
 
 TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
@@ -226,7 +176,7 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
     ASSERT_TRUE(Plan(image, "new", RecordForm::kTrailer, edit, error)) << error;
     edit.checksum = 0x12345678;
     std::vector<uint8_t> copy(edit.stamped_size());
-    ASSERT_TRUE(edit.ReadStamped(0, copy, ReadFrom(image)));
+    ASSERT_TRUE(edit.ReadStamped(0, copy, test_support::ReadAtOf(image)));
     std::vector<uint8_t> in_place = image;
     const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
     for (const StampEdit::Write& write : writes) {
@@ -252,22 +202,22 @@ TEST(StampTest, ReservingAndFillingABase) {
   StampEdit edit;
   std::string error;
   const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
-  ASSERT_TRUE(PlanStamp(image, image.size(), installer::ByteSpan(image).subspan(0x200),
-                        std::string(installer::kAttributionSlotSize, '\0'), edit, error));
+  ASSERT_TRUE(
+      PlanStamp(Read(image), std::string(installer::kAttributionSlotSize, '\0'), edit, error));
   std::vector<uint8_t> reserved(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, reserved, ReadFrom(image)));
+  ASSERT_TRUE(edit.ReadStamped(0, reserved, test_support::ReadAtOf(image)));
   EXPECT_EQ(reserved, test_support::ReservedSyntheticImage().bytes);
   EXPECT_EQ(LauncherReads(reserved), "");
 
   installer::AttributionSlot slot;
-  ASSERT_TRUE(installer::FindAttributionSlot(reserved.size(), ReadFrom(reserved), slot, error));
+  ASSERT_TRUE(installer::FindAttributionSlot(Read(reserved), slot, error));
   ASSERT_TRUE(PlanSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
   const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].offset, reserved.size() - installer::kAttributionSlotSize);
   EXPECT_EQ(writes[0].bytes.size(), installer::kAttributionSlotSize);
   std::vector<uint8_t> stamped(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, stamped, ReadFrom(reserved)));
+  ASSERT_TRUE(edit.ReadStamped(0, stamped, test_support::ReadAtOf(reserved)));
   EXPECT_TRUE(std::equal(reserved.begin(), reserved.begin() + 0x210, stamped.begin()));
   EXPECT_EQ(stamped.size(), reserved.size());
   EXPECT_EQ(LauncherReads(stamped), "src=base");
@@ -283,19 +233,20 @@ TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {
   ASSERT_TRUE(Plan(image, "pieces", RecordForm::kTrailer, edit, error));
   edit.checksum = 0xAABBCCDD;
   std::vector<uint8_t> whole(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, whole, ReadFrom(image)));
+  ASSERT_TRUE(edit.ReadStamped(0, whole, test_support::ReadAtOf(image)));
   for (size_t piece : {1u, 3u, 7u, 64u}) {
     SCOPED_TRACE(piece);
     std::vector<uint8_t> pieced;
     for (uint64_t offset = 0; offset < edit.stamped_size(); offset += piece) {
       std::vector<uint8_t> part(std::min<uint64_t>(piece, edit.stamped_size() - offset));
-      ASSERT_TRUE(edit.ReadStamped(offset, part, ReadFrom(image)));
+      ASSERT_TRUE(edit.ReadStamped(offset, part, test_support::ReadAtOf(image)));
       pieced.insert(pieced.end(), part.begin(), part.end());
     }
     EXPECT_EQ(pieced, whole);
   }
   std::vector<uint8_t> past_the_end(2);
-  EXPECT_FALSE(edit.ReadStamped(edit.stamped_size() - 1, past_the_end, ReadFrom(image)));
+  EXPECT_FALSE(
+      edit.ReadStamped(edit.stamped_size() - 1, past_the_end, test_support::ReadAtOf(image)));
 }
 
 TEST(StampTest, PeChecksum) {
