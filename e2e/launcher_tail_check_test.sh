@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The release build's check of the launcher's tail, on a launcher whose
-# installer payload is the stamping tool (help text with the record's tags
-# near the file's end) and on the ordinary one.
-#   launcher_tail_check_test.sh CHECK WINE_RUN MIR_ATTRIBUTION.exe TOOL_PAYLOAD_LAUNCHER LAUNCHER
+# installer payload ends with a record's tags and on the ordinary one.
+#   launcher_tail_check_test.sh CHECK WINE_RUN MIR_ATTRIBUTION.exe TAGGED_PAYLOAD_LAUNCHER LAUNCHER
 set -euo pipefail
 check=$1 wine_run=$2 tool=$3
 fail() { echo "FAILED: $*"; exit 1; }
@@ -12,7 +11,7 @@ while IFS='|' read -r launcher expected message; do
   [ $status = "$expected" ] || fail "$launcher: exit $status, not $expected: $output"
   [[ $output == *"$message"* ]] || fail "$launcher: $output"
 done <<ROWS
-$4|1|finds a record in $4 (the value "" value "")
+$4|1|finds a record in $4 (the value "src=payload-text")
 $5|0|
 ROWS
 echo "passed"
