@@ -12,6 +12,7 @@ work=$(realpath -m "$5")
 here=$(dirname "$(realpath "$0")")
 source "$here/../nginx/nginx_run.sh"
 source "$here/edge_run.sh"
+source "$here/../../testing/download_checks.sh"
 rm -rf "$work"
 mkdir -p "$work/origin"
 cd "$work"
@@ -61,22 +62,9 @@ main_pid=$edge_pid main_port=$edge_port
 edge="http://127.0.0.1:$main_port/download"
 module="http://127.0.0.1:$nginx_port/download"
 link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$edge" | tail -1; }
-header() { tr -d '\r' <"$1" | sed -n "s/^$2: //Ip"; }
-planned() { "$tool" plan "${@:2}" | sed -n "s/^  \"$1\": \"\\(.*\\)\",*$/\\1/p" | tr -d '\\'; }
 
 # Bodies: each download is the tool's stamp of the base, reads back, verifies.
-printf 'src=web' >ascii.value
-printf 'src=caf\xc3\xa9&who=\xe6\x97\xa5\xf0\x9f\x98\x80' >multibyte.value
-head -c 4096 /dev/zero | tr '\0' L >longest.value
-for value in ascii multibyte longest; do
-  "$tool" stamp --value-file=$value.value "$base" expected-$value.exe >/dev/null
-  curl -sf -D $value.headers -o got-$value.exe "$(link --value-file=$value.value)"
-  cmp got-$value.exe expected-$value.exe || fail "$value: not the stamped base"
-  cmp <("$tool" read got-$value.exe) <(cat $value.value && echo) || fail "$value: read back"
-  osslsigncode verify -CAfile cert.pem got-$value.exe >/dev/null || fail "$value: signature"
-  [ "$(header $value.headers etag)" = "$(planned stamped_etag --value-file=$value.value "$base")" ] ||
-    fail "$value: ETag $(header $value.headers etag)"
-done
+check_stamped_bodies "$base" cert.pem
 
 # Ranges of one stamped download and of the base, against the expected files
 # and, header for header, against the module's answer to the same request.

@@ -10,6 +10,7 @@ set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") vectors=$(realpath "$4")
 work=$(realpath -m "$5")
 source "$(dirname "$(realpath "$0")")/nginx_run.sh"
+source "$(dirname "$(realpath "$0")")/../../testing/download_checks.sh"
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -70,23 +71,9 @@ port=$nginx_port
 curl -sf "http://127.0.0.1:$port/download/$name" | cmp - "$base" || fail "the base is not served"
 prefix="http://127.0.0.1:$port/download"
 link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$prefix" | tail -1; }
-header() { tr -d '\r' <"$1" | sed -n "s/^$2: //Ip"; }
-planned() { "$tool" plan "${@:2}" | sed -n "s/^  \"$1\": \"\\(.*\\)\",*$/\\1/p" | tr -d '\\'; }
 
 # Bodies: each download is the tool's stamp of the base, reads back, verifies.
-printf 'src=web' >ascii.value
-printf 'src=caf\xc3\xa9&who=\xe6\x97\xa5\xf0\x9f\x98\x80' >multibyte.value
-head -c 4096 /dev/zero | tr '\0' L >longest.value
-for value in ascii multibyte longest; do
-  "$tool" stamp --value-file=$value.value "$base" expected-$value.exe >/dev/null
-  curl -sf -D $value.headers -o got-$value.exe "$(link --value-file=$value.value)"
-  cmp got-$value.exe expected-$value.exe || fail "$value: not the stamped base"
-  cmp <("$tool" read got-$value.exe) <(cat $value.value && echo) || fail "$value: read back"
-  osslsigncode verify -CAfile cert.pem got-$value.exe >/dev/null || fail "$value: signature"
-  etag=$(header $value.headers etag)
-  [ "$etag" = "$(planned stamped_etag --value-file=$value.value "$base")" ] || fail "$value: ETag $etag"
-  [ -z "$(header $value.headers last-modified)" ] || fail "$value: Last-Modified"
-done
+check_stamped_bodies "$base" cert.pem
 
 # The published vectors: each value's download has the SHA-256 given.
 while read -r sha256 value; do
