@@ -89,7 +89,7 @@ lock=$(sha256sum <"$edge/package-lock.json")
 if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ]; then
   say "npm ci in server/edge (workerd)"
   (cd "$edge" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) ||
-    { say "npm ci in server/edge failed"; exit 1; }
+    { say "npm ci in server/edge failed (behind a proxy that intercepts TLS, trust its CA first)"; exit 1; }
   echo "$lock" >"$edge/node_modules/.installed-lock"
 fi
 workerd_version=$("$workerd" --version 2>&1) || { say "workerd does not run: $workerd_version"; exit 1; }
