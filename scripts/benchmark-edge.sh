@@ -11,21 +11,12 @@
 #      CPU seconds per GB sent (from /proc/<pid>/stat) and its resident
 #      memory before and after.
 #   scripts/benchmark-edge.sh [ROUNDS] [SECONDS]   (default 3 rounds of 8 s)
-# The base: see benchmark_base in scripts/common.sh.
+# The base: see benchmark_setup in scripts/common.sh.
 source "$(dirname "$0")/common.sh"
 rounds=${1:-3}
 seconds=${2:-8}
-cd "$top"
-"$top/scripts/setup.sh"
-work="$top/build/benchmark-edge"
-mkdir -p "$work/static"
-build native "$work/build.log" --target mir_attribution
-name=mirelo_browser_setup.exe
-base="$work/static/$name"
-benchmark_base "$base"
-size=$(stat -c %s "$base")
+benchmark_setup benchmark-edge
 "$tool" plan "$base" >"$work/plan.json"
-make_key "$work/bench.key"
 
 # One nginx: the static origin under /releases/ (the only access log) and, on
 # /cdn/, a cache in front of it that stores the whole base once; requests

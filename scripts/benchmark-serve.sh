@@ -6,20 +6,11 @@
 # /proc/<pid>/stat), its resident memory before and after, and cp of the
 # same file for scale.
 #   scripts/benchmark-serve.sh [ROUNDS] [SECONDS]   (default 3 rounds of 8 s)
-# The base: see benchmark_base in scripts/common.sh.
+# The base: see benchmark_setup in scripts/common.sh.
 source "$(dirname "$0")/common.sh"
 rounds=${1:-3}
 seconds=${2:-8}
-cd "$top"
-"$top/scripts/setup.sh"
-work="$top/build/benchmark-serve"
-mkdir -p "$work/static"
-build native "$work/build.log" --target mir_attribution ngx_http_mir_attribution_module
-name=mirelo_browser_setup.exe
-base="$work/static/$name"
-benchmark_base "$base"
-size=$(stat -c %s "$base")
-make_key "$work/bench.key"
+benchmark_setup benchmark-serve ngx_http_mir_attribution_module
 
 benchmark_config() {
   download_config "$work/nginx.conf" "$1" "$work" "$base" bench "$work/bench.key" \

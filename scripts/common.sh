@@ -90,27 +90,37 @@ serve_link() {
   echo "stop: Ctrl-C"
 }
 
-# benchmark_base BASE: the download benchmarks' base, made once: the signed
-# launcher from scripts/benchmark-launcher.sh when it has been run
-# (build/benchmark/launcher.exe), otherwise the small test PE padded with
-# random bytes to the same size; either signed with a throw-away
-# certificate and reserved.
-benchmark_base() {
-  local dir
-  dir=$(dirname "$1")
-  if [ ! -f "$1" ]; then
+# benchmark_setup NAME [TARGET...]: a download benchmark's set-up. Its work
+# folder build/NAME (work), the tool and TARGETs built, a key
+# (work/bench.key) and its base (base, its name and size), made once in
+# work/static: the signed launcher from scripts/benchmark-launcher.sh when it
+# has been run (build/benchmark/launcher.exe), otherwise the small test PE
+# padded with random bytes to the same size; either signed with a
+# throw-away certificate and reserved.
+benchmark_setup() {
+  cd "$top"
+  "$top/scripts/setup.sh"
+  work="$top/build/$1"
+  mkdir -p "$work/static"
+  build native "$work/build.log" --target mir_attribution "${@:2}"
+  make_key "$work/bench.key"
+  name=mirelo_browser_setup.exe
+  base="$work/static/$name"
+  if [ ! -f "$base" ]; then
     if [ -f "$top/build/benchmark/launcher.exe" ]; then
-      cp "$top/build/benchmark/launcher.exe" "$dir/unsigned.exe"
+      cp "$top/build/benchmark/launcher.exe" "$work/static/unsigned.exe"
     else
       echo "no build/benchmark/launcher.exe: padding the small test PE to the launcher's size"
-      cp "$top/server/nginx/testdata/small.exe" "$dir/unsigned.exe"
-      head -c $((234000000 - $(stat -c %s "$dir/unsigned.exe"))) /dev/urandom >>"$dir/unsigned.exe"
+      cp "$top/server/nginx/testdata/small.exe" "$work/static/unsigned.exe"
+      head -c $((234000000 - $(stat -c %s "$work/static/unsigned.exe"))) /dev/urandom \
+        >>"$work/static/unsigned.exe"
     fi
-    sign "$dir/unsigned.exe" "$dir/signed.exe"
-    "$tool" reserve "$dir/signed.exe" "$1" >/dev/null
-    rm -f "$dir/unsigned.exe" "$dir/signed.exe"
+    sign "$work/static/unsigned.exe" "$work/static/signed.exe"
+    "$tool" reserve "$work/static/signed.exe" "$base" >/dev/null
+    rm -f "$work/static/unsigned.exe" "$work/static/signed.exe"
   fi
-  echo "base: $1 ($(stat -c %s "$1") bytes)"
+  size=$(stat -c %s "$base")
+  echo "base: $base ($size bytes)"
 }
 
 # wrk_rounds ROUNDS SECONDS PID RESULTS MODE URL MODE URL: interleaved rounds
