@@ -107,17 +107,17 @@ benchmark_setup() {
   name=mirelo_browser_setup.exe
   base="$work/static/$name"
   if [ ! -f "$base" ]; then
+    local unsigned="$work/static/unsigned.exe" signed="$work/static/signed.exe"
     if [ -f "$top/build/benchmark/launcher.exe" ]; then
-      cp "$top/build/benchmark/launcher.exe" "$work/static/unsigned.exe"
+      cp "$top/build/benchmark/launcher.exe" "$unsigned"
     else
       echo "no build/benchmark/launcher.exe: padding the small test PE to the launcher's size"
-      cp "$top/server/nginx/testdata/small.exe" "$work/static/unsigned.exe"
-      head -c $((234000000 - $(stat -c %s "$work/static/unsigned.exe"))) /dev/urandom \
-        >>"$work/static/unsigned.exe"
+      cp "$top/server/nginx/testdata/small.exe" "$unsigned"
+      head -c $((234000000 - $(stat -c %s "$unsigned"))) /dev/urandom >>"$unsigned"
     fi
-    sign "$work/static/unsigned.exe" "$work/static/signed.exe"
-    "$tool" reserve "$work/static/signed.exe" "$base" >/dev/null
-    rm -f "$work/static/unsigned.exe" "$work/static/signed.exe"
+    sign "$unsigned" "$signed"
+    "$tool" reserve "$signed" "$base" >/dev/null
+    rm -f "$unsigned" "$signed"
   fi
   size=$(stat -c %s "$base")
   echo "base: $base ($size bytes)"
