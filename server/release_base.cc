@@ -6,10 +6,13 @@ bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile:
                      ReleaseBase& release, std::string& error) {
   installer::SignedImage image;
   base::Sha256 digest;
+  size_t ranges = 0;
+  const auto uncovered = [&](uint64_t offset, installer::ByteSpan bytes) {
+    digest.Update(bytes);
+    if (ranges < release.uncovered.size()) release.uncovered[ranges++] = {offset, bytes.size()};
+  };
   if (!installer::ReadSignedImage(file_size, read_at, image, error) ||
-      !installer::FindAttributionSlot(
-          image, release.slot, error,
-          [&digest](installer::ByteSpan bytes) { digest.Update(bytes); })) {
+      !installer::FindAttributionSlot(image, release.slot, error, uncovered)) {
     return false;
   }
   if (!release.slot.empty) {
