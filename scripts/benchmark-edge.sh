@@ -32,7 +32,8 @@ origin_config() {
 trap 'edge_stop; nginx_stop' EXIT
 nginx_start "$work" origin_config "/releases/$name" ||
   { echo "benchmark-edge.sh: nginx did not start" >&2; exit 1; }
-edge_config "$work/edge" "$work/plan.json" $name /download/ "http://origin/cdn/$name" bench
+edge_catalogue $name "http://origin/cdn/$name" "$work/plan.json" >"$work/catalogue.json"
+edge_config "$work/edge" "$work/catalogue.json" /download/ bench
 edge_start "$work/edge" "127.0.0.1:$nginx_port" 127.0.0.1:0 "$work/bench.key" ||
   { echo "benchmark-edge.sh: workerd did not start" >&2; exit 1; }
 edge="http://127.0.0.1:$edge_port/download"
