@@ -17,7 +17,7 @@ say() { echo "setup: $*" >&2; }
 # the README's signing with a key kept in a token.
 packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
-          nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk
+          nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk jq
           softhsm2 opensc libengine-pkcs11-openssl)
 missing=()
 for p in "${packages[@]}"; do

@@ -61,6 +61,7 @@ mkdir swap && cp "$base" swap/$name && touch -d @1000000000 swap/$name
 write_config() {  # file, port, key directives, [base]
   nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }
     location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/$name; }
+    location /nograce/ { mir_attribution $base; mir_attribution_resume_grace 0; }
     $name_locations" "$3"
 }
 serving_config() {
@@ -81,15 +82,38 @@ while read -r sha256 value; do
   [ "${got%% *}" = "$sha256" ] || fail "vector $value: $got"
 done <"$vectors/vectors.txt"
 
-# Ranges of one stamped download (and of the base), against the expected file.
+b64url() { base64 -w0 | tr '+/' '-_' | tr -d '='; }
+be() { for ((i = $2 - 1; i >= 0; i--)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done; }
+# A token made by hand, the way an edge function would check one.
+by_hand() {  # value file, expires
+  local mac
+  mac=$({ printf MIRLINK1 && be ${#name} 4 && printf %s $name && be "$(stat -c %s "$1")" 4 && cat "$1" &&
+    be "$2" 8; } | openssl dgst -sha256 -mac HMAC -macopt "hexkey:$(od -An -tx1 -v k1.key | tr -d ' \n')" -binary |
+    b64url)
+  echo "$prefix/$(b64url <"$1").$2.k1.$mac/$name"
+}
+
+# Ranges of one stamped download (and of the base), against the expected
+# file; and of links that expired while a browser paused them, resumed with
+# its headers: within the grace (7 days here, 0 under /nograce/) a range of
+# the very copy it began, the base otherwise.
 url=$(link --value-file=multibyte.value)
+in_grace=$(by_hand multibyte.value $(($(date +%s) - 100)))
+past_grace=$(by_hand multibyte.value $(($(date +%s) - 7 * 86400 - 100)))
+browser="-H Accept-Encoding:identity -H User-Agent:Mozilla/5.0"
 expected=expected-multibyte.exe
 etag=$(header multibyte.headers etag)
 http_date=$(TZ=GMT LC_ALL=C date -r "$base" '+%a, %d %b %Y %T GMT')
 printf 'If-Range: %s\r\n' "$http_date" >if-range-date.h
 printf 'If-Modified-Since: %s\r\n' "$http_date" >if-modified-since.h
 while IFS='|' read -r label target status start length args; do
-  [ "$target" = base ] && set -- "$prefix/$name" "$base" || set -- "$url" $expected
+  case $target in
+    base) set -- "$prefix/$name" "$base" ;;
+    stamped) set -- "$url" $expected ;;
+    in-grace*) set -- "$in_grace" "${target#* }" ;;
+    past-grace*) set -- "$past_grace" "${target#* }" ;;
+    no-grace*) set -- "$(sed 's|/download/|/nograce/|' <<<"$in_grace")" "${target#* }" ;;
+  esac
   # shellcheck disable=SC2086
   code=$(curl -s -o part.bin -w '%{http_code}' $args "$1")
   [ "$code" = "$status" ] || fail "$label: status $code, not $status"
@@ -114,6 +138,14 @@ If-None-Match with the current ETag|stamped|304|||-H If-None-Match:$etag
 If-Modified-Since the file's date|stamped|200|0|$size|-H @if-modified-since.h
 If-None-Match and If-Modified-Since|stamped|304|||-H If-None-Match:$etag -H @if-modified-since.h
 If-Unmodified-Since: no date, ignored|stamped|206|10|10|-r 10-19 -H If-Unmodified-Since:x
+expired, resumed with its copy's ETag|in-grace $expected|206|100|$((size - 100))|-r 100- -H If-Range:$etag $browser
+expired, resumed across the slot|in-grace $expected|206|$((offset - 9))|20|-r $((offset - 9))-$((offset + 10)) -H If-Range:$etag $browser
+expired, the whole copy|in-grace $base|200|0|$size|$browser
+expired, a range without If-Range|in-grace $base|206|$offset|10|-r $offset-$((offset + 9)) $browser
+expired, If-Range without a range|in-grace $base|200|0|$size|-H If-Range:$etag $browser
+expired, If-Range: the base's ETag|in-grace $base|206|$offset|10|-r $offset-$((offset + 9)) -H If-Range:$(planned etag "$base")
+expired, resumed past the grace|past-grace $base|200|0|$size|-r 100- -H If-Range:$etag $browser
+expired, resumed with grace 0|no-grace $base|200|0|$size|-r 100- -H If-Range:$etag $browser
 EOF
 curl -sfI "$url" >head.headers
 [ "$(header head.headers content-length)" = "$size" ] || fail "HEAD: Content-Length"
@@ -183,16 +215,6 @@ alphabet=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_
 flip() {  # the lowest bit of the first character's six
   local before=${alphabet%%"${1:0:1}"*}
   echo "${alphabet:$((${#before} ^ 1)):1}${1:1}"
-}
-b64url() { base64 -w0 | tr '+/' '-_' | tr -d '='; }
-be() { for ((i = $2 - 1; i >= 0; i--)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done; }
-# A token made by hand, the way an edge function would check one.
-by_hand() {  # value file, expires
-  local mac
-  mac=$({ printf MIRLINK1 && be ${#name} 4 && printf %s $name && be "$(stat -c %s "$1")" 4 && cat "$1" &&
-    be "$2" 8; } | openssl dgst -sha256 -mac HMAC -macopt "hexkey:$(od -An -tx1 -v k1.key | tr -d ' \n')" -binary |
-    b64url)
-  echo "$prefix/$(b64url <"$1").$2.k1.$mac/$name"
 }
 future=$(($(date +%s) + 600))
 curl -sf -o by-hand.exe "$(by_hand multibyte.value $future)"

@@ -2,6 +2,8 @@
  * download:
  *
  *   mir_attribution_key <key id> <key file>;       (http; repeatable)
+ *   mir_attribution_resume_grace <time>;           (http, server, location;
+ *                                                   7d by default)
  *   location /download/ { mir_attribution <base>; }
  *
  *   /download/<token>/<base's file name>  the stamped copy: the base up to its
@@ -17,7 +19,10 @@
  *
  * A token that fails (malformed, unknown key, forged, expired, a value the
  * launcher refuses) gets the base unchanged and an `info` line with the
- * reason: a download never fails for its attribution. nginx's own filters
+ * reason: a download never fails for its attribution. An expired link still
+ * gets its stamped copy for the resume grace after its expiry, but only for
+ * a Range with If-Range: that copy's ETag (a paused download that a browser
+ * resumes), never for a new download. nginx's own filters
  * serve HEAD, Range, If-Range and conditional requests from the headers set
  * here. There is no Last-Modified: copies of one release on two servers
  * would differ in it, and a resume by date could join two values' bytes. The
@@ -53,17 +58,25 @@ typedef struct {
 
 typedef struct {
   ngx_http_mir_attribution_served_t* served;
+  time_t resume_grace;
 } ngx_http_mir_attribution_loc_conf_t;
+
+#define NGX_HTTP_MIR_ATTRIBUTION_RESUME_GRACE (7 * 24 * 60 * 60)
 
 /* What one request got, for the variables $mir_attribution (the short code
  * of the C++ side: "stamped" or why the base was sent; "no-base" when no
- * base could be sent), $mir_attribution_value (the stamped value) and
- * $mir_attribution_path (the request's path without its token), so that an
- * access log can count downloads without keeping the links. */
+ * base could be sent), $mir_attribution_value (the stamped value),
+ * $mir_attribution_path (the request's path without its token),
+ * $mir_attribution_range (the file's bytes the body carries, "FIRST-LAST/SIZE")
+ * and $mir_attribution_last_byte ("1" when that reaches the file's last
+ * byte), so that an access log can count downloads without keeping the
+ * links: one download is the response that sends the last byte and
+ * completes ($request_completion). */
 typedef struct {
   ngx_str_t code;
   ngx_str_t value;
   ngx_str_t path;
+  off_t size; /* of the file sent; 0 until it is known */
 } ngx_http_mir_attribution_ctx_t;
 
 static void* ngx_http_mir_attribution_create_main_conf(ngx_conf_t* cf);
@@ -75,6 +88,9 @@ static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf);
 static ngx_int_t ngx_http_mir_attribution_add_variables(ngx_conf_t* cf);
 static ngx_int_t ngx_http_mir_attribution_variable(ngx_http_request_t* r,
                                                    ngx_http_variable_value_t* v, uintptr_t data);
+static ngx_int_t ngx_http_mir_attribution_range_variable(ngx_http_request_t* r,
+                                                         ngx_http_variable_value_t* v,
+                                                         uintptr_t data);
 static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r);
 
 static ngx_command_t ngx_http_mir_attribution_commands[] = {
@@ -84,6 +100,11 @@ static ngx_command_t ngx_http_mir_attribution_commands[] = {
 
     {ngx_string("mir_attribution"), NGX_HTTP_LOC_CONF | NGX_CONF_TAKE1, ngx_http_mir_attribution,
      NGX_HTTP_LOC_CONF_OFFSET, 0, NULL},
+
+    {ngx_string("mir_attribution_resume_grace"),
+     NGX_HTTP_MAIN_CONF | NGX_HTTP_SRV_CONF | NGX_HTTP_LOC_CONF | NGX_CONF_TAKE1,
+     ngx_conf_set_sec_slot, NGX_HTTP_LOC_CONF_OFFSET,
+     offsetof(ngx_http_mir_attribution_loc_conf_t, resume_grace), NULL},
 
     ngx_null_command};
 
@@ -153,6 +174,7 @@ static void* ngx_http_mir_attribution_create_loc_conf(ngx_conf_t* cf) {
   }
 
   mlcf->served = NGX_CONF_UNSET_PTR;
+  mlcf->resume_grace = NGX_CONF_UNSET;
 
   return mlcf;
 }
@@ -166,6 +188,8 @@ static char* ngx_http_mir_attribution_merge_loc_conf(ngx_conf_t* cf, void* paren
   ngx_http_core_loc_conf_t* clcf;
 
   ngx_conf_merge_ptr_value(conf->served, prev->served, NULL);
+  ngx_conf_merge_sec_value(conf->resume_grace, prev->resume_grace,
+                           NGX_HTTP_MIR_ATTRIBUTION_RESUME_GRACE);
 
   if (conf->served != NULL) {
     clcf = ngx_http_conf_get_module_loc_conf(cf, ngx_http_core_module);
@@ -325,6 +349,10 @@ static ngx_http_variable_t ngx_http_mir_attribution_variables[] = {
      offsetof(ngx_http_mir_attribution_ctx_t, value), NGX_HTTP_VAR_NOCACHEABLE, 0},
     {ngx_string("mir_attribution_path"), NULL, ngx_http_mir_attribution_variable,
      offsetof(ngx_http_mir_attribution_ctx_t, path), NGX_HTTP_VAR_NOCACHEABLE, 0},
+    {ngx_string("mir_attribution_range"), NULL, ngx_http_mir_attribution_range_variable, 0,
+     NGX_HTTP_VAR_NOCACHEABLE, 0},
+    {ngx_string("mir_attribution_last_byte"), NULL, ngx_http_mir_attribution_range_variable, 1,
+     NGX_HTTP_VAR_NOCACHEABLE, 0},
     ngx_http_null_variable};
 
 static ngx_int_t ngx_http_mir_attribution_add_variables(ngx_conf_t* cf) {
@@ -360,6 +388,82 @@ static ngx_int_t ngx_http_mir_attribution_variable(ngx_http_request_t* r,
   v->valid = 1;
   v->no_cacheable = 0;
   v->not_found = 0;
+
+  return NGX_OK;
+}
+
+/* The file's bytes the response's body carries, from the headers nginx's
+ * filters left (the range filter's offset and length for a 206): NGX_OK, or
+ * NGX_DECLINED when the body carries none (HEAD, 304, 412, 416, an error,
+ * a filter that changed the body). */
+static ngx_int_t ngx_http_mir_attribution_body_range(ngx_http_request_t* r,
+                                                     ngx_http_mir_attribution_ctx_t* ctx,
+                                                     off_t* first, off_t* last) {
+  off_t length;
+
+  if (ctx == NULL || ctx->size == 0 || r->method != NGX_HTTP_GET || r->header_only) {
+    return NGX_DECLINED;
+  }
+
+  length = r->headers_out.content_length_n;
+
+  switch (r->headers_out.status) {
+    case NGX_HTTP_OK:
+      *first = 0;
+      break;
+
+    case NGX_HTTP_PARTIAL_CONTENT:
+      *first = r->headers_out.content_offset;
+      break;
+
+    default:
+      return NGX_DECLINED;
+  }
+
+  if (length <= 0 || *first < 0 || *first > ctx->size - length ||
+      (r->headers_out.status == NGX_HTTP_OK && length != ctx->size)) {
+    return NGX_DECLINED;
+  }
+
+  *last = *first + length - 1;
+
+  return NGX_OK;
+}
+
+/* data 0: $mir_attribution_range, empty without file bytes; data 1:
+ * $mir_attribution_last_byte, "1" or "0" (also for requests the module did
+ * not answer, so that a log line stays valid JSON). */
+static ngx_int_t ngx_http_mir_attribution_range_variable(ngx_http_request_t* r,
+                                                         ngx_http_variable_value_t* v,
+                                                         uintptr_t data) {
+  off_t first, last;
+  ngx_int_t rc;
+  ngx_http_mir_attribution_ctx_t* ctx;
+
+  ctx = ngx_http_get_module_ctx(r, ngx_http_mir_attribution_module);
+  rc = ngx_http_mir_attribution_body_range(r, ctx, &first, &last);
+
+  v->valid = 1;
+  v->no_cacheable = 0;
+  v->not_found = 0;
+
+  if (data == 1) {
+    v->len = 1;
+    v->data = (u_char*)((rc == NGX_OK && last == ctx->size - 1) ? "1" : "0");
+    return NGX_OK;
+  }
+
+  if (rc != NGX_OK) {
+    v->len = 0;
+    v->data = (u_char*)"";
+    return NGX_OK;
+  }
+
+  v->data = ngx_pnalloc(r->pool, 3 * NGX_OFF_T_LEN + 2);
+  if (v->data == NULL) {
+    return NGX_ERROR;
+  }
+  v->len = ngx_sprintf(v->data, "%O-%O/%O", first, last, ctx->size) - v->data;
 
   return NGX_OK;
 }
@@ -503,6 +607,7 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   ngx_buf_t *file_buf, *slot_buf;
   ngx_log_t* log;
   ngx_chain_t out[2];
+  mir_resume resume;
   mir_download download;
   const mir_base* base;
   ngx_http_mir_attribution_ctx_t* ctx;
@@ -592,8 +697,13 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
     }
   }
 
+  resume.grace_seconds = (uint64_t)mlcf->resume_grace;
+  resume.has_range = r->headers_in.range != NULL;
+  resume.if_range.len = r->headers_in.if_range ? r->headers_in.if_range->value.len : 0;
+  resume.if_range.data = r->headers_in.if_range ? r->headers_in.if_range->value.data : NULL;
+
   if (mir_plan_download(mmcf->keys, (const char*)token.data, token.len, (const char*)name.data,
-                        name.len, ngx_time(), base, slot_bytes,
+                        name.len, ngx_time(), &resume, base, slot_bytes,
                         ngx_http_mir_attribution_allocator(r->pool), &download) != 0) {
     return NGX_HTTP_INTERNAL_SERVER_ERROR;
   }
@@ -609,6 +719,8 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   }
 
   log->action = "sending response to client";
+
+  ctx->size = of.size;
 
   r->headers_out.status = NGX_HTTP_OK;
   r->headers_out.content_length_n = of.size;
