@@ -54,10 +54,13 @@ ROWS
 # The README's production site with this test's paths, port and certificate;
 # each line replaced must be in the README.
 site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$top/README.md")
-for line in /etc/nginx/mirelo/ "listen 443 ssl;" /srv/releases/ /etc/ssl/mirelo/ "/var/log/nginx/mirelo-error.log info"; do
+for line in /etc/nginx/mirelo/ "listen 443 ssl;" /srv/releases/ /etc/ssl/mirelo/ "/var/log/nginx/mirelo-access.log mirelo;"; do
   grep -qF "$line" <<<"$site" || fail "the README's production site has no '$line'"
 done
 mkdir -p "$work/keys" "$work/releases" "$work/log" "$work/tmp" "$work/sites-enabled"
+# The README's step that makes the site's log files before nginx opens them.
+make_logs=$(grep -F '|| install -m 640 -o root -g adm' "$top/README.md") || fail "the README makes no log files"
+eval "${make_logs//\/var\/log\/nginx\//$work/log/}"
 chmod 700 "$work/keys"
 for id in 2026a 2026b; do make_key "$work/keys/$id.key"; done
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tls.key" -out "$work/tls.pem" -days 2 \
@@ -93,23 +96,29 @@ mir_attribution stamp --value="$value" "$work/releases/mirelo_browser_setup.exe"
 soon=$(($(date +%s) + 1))
 expiring=$(link 2026a $soon)
 while [ "$(date +%s)" -le $soon ]; do sleep 0.2; done
-# Each download: its bytes, the reason in the error log, and its line in the
-# access log that the README's log_format writes, without the token.
+# Each download: its bytes and its line in the access log that the README's
+# log_format writes, without the token; the logs stay private.
 size=$(stat -c %s "$work/stamped.exe")
-while IFS='|' read -r label request expected reason logged; do
+while IFS='|' read -r label request expected outcome logged_value; do
   curl -sf --resolve "dl.example.com:$nginx_port:127.0.0.1" --cacert "$work/tls.pem" \
     -o "$work/got.exe" "$request" || fail "$label: the download failed"
   cmp -s "$work/got.exe" "$work/$expected" || fail "$label: not $expected"
-  grep -qF "$reason" "$work/log/mirelo-error.log" || fail "$label: no '$reason' in the site's error log"
   line=$(tail -1 "$work/log/mirelo-access.log")
-  [[ $line == *"\"GET /download/mirelo_browser_setup.exe\" 200 $size $logged" ]] ||
-    fail "$label: access log line: $line"
+  [ "$(jq -c --arg value "$logged_value" --arg outcome "$outcome" --arg range "0-$((size - 1))/$size" \
+    '. == {outcome: $outcome, value: $value, path: "/download/mirelo_browser_setup.exe", range: $range,
+           status: 200, last_byte: 1, completed: 1}' <<<"$line")" = true ] || fail "$label: access log line: $line"
+  token=$(basename "$(dirname "$request")")
+  [ "$token" = download ] || ! grep -qF "$token" "$work"/log/mirelo-*.log || fail "$label: a log holds the token"
 done <<ROWS
-signed link|$(link 2026a $((soon + 3600)))|stamped.exe||stamped "src=package-test&campaign=caf\\xC3\\xA9"
-base|$url/mirelo_browser_setup.exe|releases/mirelo_browser_setup.exe|no token|no-token ""
-forged link|$(link 2026b $((soon + 3600)))|releases/mirelo_browser_setup.exe|forged|forged ""
-expired link|$expiring|releases/mirelo_browser_setup.exe|expired|expired ""
+signed link|$(link 2026a $((soon + 3600)))|stamped.exe|stamped|$value
+base|$url/mirelo_browser_setup.exe|releases/mirelo_browser_setup.exe|no-token|
+forged link|$(link 2026b $((soon + 3600)))|releases/mirelo_browser_setup.exe|forged|
+expired link|$expiring|releases/mirelo_browser_setup.exe|expired|
 ROWS
+for log in access error; do
+  [ "$(stat -c '%a %U %G' "$work/log/mirelo-$log.log")" = "640 root adm" ] ||
+    fail "mirelo-$log.log: $(stat -c '%a %U %G' "$work/log/mirelo-$log.log")"
+done
 nginx_stop
 
 dpkg --purge "${packages[@]}" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
