@@ -57,10 +57,14 @@ for i in "${!name_formats[@]}"; do
   name_locations+="location /names/$i/ { mir_attribution \"$work/names/$i/$(printf "${name_formats[$i]}")\"; }"
 done
 mkdir swap && cp "$base" swap/$name && touch -d @1000000000 swap/$name
+# Catalogue folders: bases under two names, and what a folder may not hold.
+mkdir -p folder/sub folder-unreserved folder-stamped
+cp "$base" folder/$name && cp "$base" folder/other.exe && cp "$small" folder/.partial.exe
+cp "$small" folder/sub/ && cp "$small" folder-unreserved/
 
 write_config() {  # file, port, key directives, [base]
   nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }
-    location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/$name; }
+    location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/; }
     location /nograce/ { mir_attribution $base; mir_attribution_resume_grace 0; }
     $name_locations" "$3"
 }
@@ -245,7 +249,7 @@ curl -sfI "http://127.0.0.1:$port/swap/$name" >swap.headers
 swap_link=$(link --value-file=ascii.value | sed 's|/download/|/swap/|')
 while IFS='|' read -r label file status lines; do
   : >error.log
-  if [ -n "$file" ]; then cp "$file" swap/new && mv swap/new swap/$name; else rm swap/$name; fi
+  if [ -n "$file" ]; then cp "$file" swap/.new && mv swap/.new swap/$name; else rm swap/$name; fi
   for _ in 1 2 3; do
     code=$(curl -s -o body.bin -w '%{http_code}' "$swap_link")
     [ "$code" = "$status" ] || fail "$label: status $code"
@@ -279,6 +283,9 @@ EOF
 long=$work/$(printf 'd%.0s' {1..200})
 mkdir -p "$long" && cp short.key "$long"
 token=$(basename "$(dirname "$(link --value-file=ascii.value)")")
+other_token=$(basename "$(dirname "$(link --value-file=ascii.value --file-name=other.exe)")")
+cp expected-ascii.exe folder-stamped/
+folder="location /download/ { mir_attribution $work/folder/; }"
 keys="mir_attribution_key k1 $work/k1.key;"
 download="location /download/ { mir_attribution $base; "
 row_config() { nginx_config nginx.conf "$1" "$work" "$module" "$row_locations" "$row_http"; }
@@ -322,6 +329,16 @@ a short key file in a long folder|mir_attribution_key k1 $long/short.key;|$downl
 a stamped copy as the base|$keys|location /download/ { mir_attribution $work/expected-ascii.exe; }|||refused:its slot holds a record: a stamped copy, not a base
 regex location|$keys|location ~ ^/download/ { mir_attribution $base; }|||refused:needs a prefix location
 exact location|$keys|location = /download/$name { mir_attribution $base; }|||refused:needs a prefix location
+a folder|$keys|$folder|/download|/$token/$name|ascii
+a folder, its other base|$keys|$folder|/download|/$other_token/other.exe|ascii
+a folder, a hidden file|$keys|$folder|/download|/$token/.partial.exe|404
+a folder, its subfolder|$keys|$folder|/download|/$token/sub|404
+a folder, a file in its subfolder|$keys|$folder|/download|/sub/small.exe|404
+a folder, its parent|$keys|$folder|/download|/$token/..|404
+a folder, the bare prefix|$keys|$folder|/download|/|404
+a folder holding an unreserved file|$keys|location /download/ { mir_attribution $work/folder-unreserved/; }|||refused:small.exe" is not a reserved base
+a folder holding a stamped copy|$keys|location /download/ { mir_attribution $work/folder-stamped/; }|||refused:a stamped copy, not a base
+a missing folder|$keys|location /download/ { mir_attribution $work/none/; }|||refused:opendir()
 EOF
 ! grep "exited on signal" error.log || fail "a worker crashed"
 echo "nginx module test passed (port $port)"
