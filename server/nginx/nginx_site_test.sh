@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The documented site's access log, through Debian's nginx with the module on
-# 127.0.0.1 and a free port: whole, resumed, interrupted, segmented and HEAD
-# downloads of three campaigns, counted from the log by the documented
-# command, equal the true counts.
+# The documented site through Debian's nginx with the module on 127.0.0.1
+# and a free port: whole, resumed, interrupted, segmented and HEAD downloads
+# of three campaigns, counted from its access log by the documented command,
+# equal the true counts; a release replaced by the documented steps while a
+# download is in flight.
 #   nginx_site_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe README WORK_DIR
 set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") readme=$(realpath "$4")
@@ -19,22 +20,34 @@ fail() {
 }
 trap nginx_stop EXIT
 
-# A 32 MB base: the small PE with zeros appended, signed, reserved.
+# Two 32 MB releases of one size: the small PE with 0 or 1 bytes appended,
+# signed, reserved.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
   -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
-{ cat "$small" && head -c 32000000 /dev/zero; } >unsigned.exe
-osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned.exe \
-  -out signed.exe >/dev/null
 name=mirelo_browser_setup.exe
-"$tool" reserve signed.exe $name >/dev/null
+for release in 0 1; do
+  { cat "$small" && head -c 32000000 /dev/zero | tr '\0' "\\$release"; } >unsigned.exe
+  osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned.exe \
+    -out signed.exe >/dev/null && rm unsigned.exe
+  "$tool" reserve signed.exe release-$release.exe >/dev/null && rm signed.exe
+done
 head -c 32 /dev/urandom >k1.key && chmod 600 k1.key
+# The documented steps that put a release in place, with this test's paths.
+install_release() {
+  local steps
+  steps=$(grep -E '^(install -d -m 755 /srv/releases$|install -m 644 out/|mv -f /srv/releases/)' "$readme")
+  [ "$(grep -c . <<<"$steps")" = 3 ] || fail "the release steps are not in $readme"
+  steps=${steps//\/srv\/releases/$work/releases}
+  eval "${steps//out\/mirelo_browser_setup.exe/$1}"
+}
+install_release release-0.exe
 
 # The site's log lines as the documentation gives them.
 site_log=$(sed -n '/^map \$request_completion/p; /^log_format mirelo /,/;$/p' "$readme")
 [ "$(grep -c . <<<"$site_log")" -ge 4 ] || fail "no log_format in $readme"
 site_config() {
   nginx_config nginx.conf "$1" "$work" "$module" \
-    "location /download/ { mir_attribution $work/$name; access_log $work/access.log mirelo; }
+    "location /download/ { mir_attribution $work/releases/; access_log $work/access.log mirelo; }
      location = /ready { return 204; }" \
     "$site_log mir_attribution_key k1 $work/k1.key;" error
 }
@@ -46,4 +59,24 @@ campaign_link() {
 }
 drive_downloads campaign_link
 check_download_counts access.log
+
+# A release replaced while a download is in flight (its reader paused after
+# 100,000 bytes): it finishes with the old release's bytes; new requests get
+# the new release; a resume with the old copy's ETag gets the whole new copy.
+url=$(campaign_link src=release)
+for release in 0 1; do "$tool" stamp --value=src=release release-$release.exe stamped-$release.exe >/dev/null; done
+mkfifo in-flight
+curl -s -D in-flight.headers "$url" >in-flight &
+curl_pid=$!
+exec 3<in-flight
+head -c 100000 <&3 >in-flight.bin
+install_release release-1.exe
+curl -sf "$url" | cmp -s - stamped-1.exe || fail "after the change: not the new release"
+cat <&3 >>in-flight.bin
+exec 3<&-
+wait $curl_pid || fail "the download in flight failed"
+cmp -s in-flight.bin stamped-0.exe || fail "the download in flight is not the old release"
+etag=$(tr -d '\r' <in-flight.headers | sed -n 's/^etag: //Ip')
+code=$(curl -s -o resumed.bin -w '%{http_code}' -r 100000- -H "If-Range: $etag" "$url")
+[ "$code" = 200 ] && cmp -s resumed.bin stamped-1.exe || fail "a resume across the change: $code"
 echo "nginx site test passed: $(tr '\n' ';' <true-counts.txt)"
