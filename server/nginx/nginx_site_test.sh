@@ -2,7 +2,7 @@
 # The documented site through Debian's nginx with the module on 127.0.0.1
 # and a free port: whole, resumed, interrupted, segmented and HEAD downloads
 # of three campaigns, counted from its access log by the documented command,
-# equal the true counts; a release replaced by the documented steps while a
+# equal the true counts, over HTTP/1.1 and over TLS with HTTP/2; a release replaced by the documented steps while a
 # download is in flight.
 #   nginx_site_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe README WORK_DIR
 set -euo pipefail
@@ -79,4 +79,23 @@ cmp -s in-flight.bin stamped-0.exe || fail "the download in flight is not the ol
 etag=$(tr -d '\r' <in-flight.headers | sed -n 's/^etag: //Ip')
 code=$(curl -s -o resumed.bin -w '%{http_code}' -r 100000- -H "If-Range: $etag" "$url")
 [ "$code" = 200 ] && cmp -s resumed.bin stamped-1.exe || fail "a resume across the change: $code"
+nginx_stop
+
+# The same downloads over TLS with HTTP/2 (`listen ... ssl http2;`, as in
+# Debian 12's nginx), counted from a new log.
+tls_config() {
+  site_config "$1"
+  sed -i "s|listen 127.0.0.1:$1;|listen 127.0.0.1:$1 ssl http2; ssl_certificate $work/cert.pem; ssl_certificate_key $work/cert.key;|" nginx.conf
+}
+: >access.log
+nginx_start "$work" tls_config /ready https || fail "nginx did not start with TLS"
+campaign_link() {
+  "$tool" link --key-file=k1.key --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
+    "https://127.0.0.1:$nginx_port/download" | tail -1
+}
+[ "$(curl -sk --http2 -o /dev/null -w '%{http_version}' "https://127.0.0.1:$nginx_port/ready")" = 2 ] ||
+  fail "not HTTP/2"
+download_curl=(--http2 -k)
+drive_downloads campaign_link
+check_download_counts access.log
 echo "nginx site test passed: $(tr '\n' ';' <true-counts.txt)"
