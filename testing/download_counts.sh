@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Downloads as people make them, for a server's log to count: sourced by a
 # server's test, which gives a function printing the link of a campaign
 # value (`MAKE_URL VALUE`) and, afterwards, the log of one JSON line per

@@ -11,20 +11,14 @@ work=$(realpath -m "$5")
 here=$(dirname "$(realpath "$0")")
 source "$here/nginx_run.sh"
 source "$here/../../testing/download_counts.sh"
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
 fail() {
   echo "FAILED: $*"
   exit 1
 }
-trap nginx_stop EXIT
+nginx_test_work "$work"
 
 # Two 32 MB releases of one size: the small PE with 0 or 1 bytes appended,
 # signed, reserved.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
-name=mirelo_browser_setup.exe
 for release in 0 1; do
   { cat "$small" && head -c 32000000 /dev/zero | tr '\0' "\\$release"; } >unsigned.exe
   osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned.exe \
@@ -53,9 +47,10 @@ site_config() {
 }
 # Ready when /ready answers, which is not logged: the log holds the driver's requests only.
 nginx_start "$work" site_config /ready || fail "nginx did not start"
+scheme=http
 campaign_link() {
   "$tool" link --key-file=k1.key --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
-    "http://127.0.0.1:$nginx_port/download" | tail -1
+    "$scheme://127.0.0.1:$nginx_port/download" | tail -1
 }
 drive_downloads campaign_link
 check_download_counts access.log
@@ -89,10 +84,7 @@ tls_config() {
 }
 : >access.log
 nginx_start "$work" tls_config /ready https || fail "nginx did not start with TLS"
-campaign_link() {
-  "$tool" link --key-file=k1.key --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
-    "https://127.0.0.1:$nginx_port/download" | tail -1
-}
+scheme=https
 [ "$(curl -sk --http2 -o /dev/null -w '%{http_version}' "https://127.0.0.1:$nginx_port/ready")" = 2 ] ||
   fail "not HTTP/2"
 download_curl=(--http2 -k)

@@ -11,18 +11,13 @@ tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") vectors=$(r
 work=$(realpath -m "$5")
 source "$(dirname "$(realpath "$0")")/nginx_run.sh"
 source "$(dirname "$(realpath "$0")")/../../testing/download_checks.sh"
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
 fail() {
   echo "FAILED: $*"
   exit 1
 }
-trap nginx_stop EXIT
+nginx_test_work "$work"
 
 # The base: the small PE signed with a throw-away certificate, then reserved.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
 osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in "$small" \
   -out signed.exe >/dev/null
 name=mirelo_browser_setup.exe
