@@ -51,11 +51,11 @@ tool@mir_attribution --version@mir_attribution $version
 manual@zcat /usr/share/man/man1/mir_attribution.1.gz | grep -c '^\.SS \(stamp\|reserve\|plan\|read\|link\)'@5
 ROWS
 
-# The README's production site with this test's paths, port and certificate;
-# each line replaced must be in the README.
-site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$top/README.md")
+# The production site of docs/serving-nginx.md with this test's paths, port and certificate;
+# each line replaced must be in that doc.
+site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$top/docs/serving-nginx.md")
 for line in /etc/nginx/mirelo/ "listen 443 ssl;" /srv/releases/ /etc/ssl/mirelo/ "/var/log/nginx/mirelo-error.log info"; do
-  grep -qF "$line" <<<"$site" || fail "the README's production site has no '$line'"
+  grep -qF "$line" <<<"$site" || fail "the production site of docs/serving-nginx.md has no '$line'"
 done
 mkdir -p "$work/keys" "$work/releases" "$work/log" "$work/tmp" "$work/sites-enabled"
 chmod 700 "$work/keys"
