@@ -2,7 +2,7 @@
 # The Debian packages as an operator uses them: installs build/packages/*.deb
 # with apt-get, checks what they put where, serves a stamped download through
 # a link made by the packaged tool, with Debian's nginx loading the module
-# from /etc/nginx/modules-enabled and the README's production site (its own
+# from /etc/nginx/modules-enabled and the production site of docs/serving-nginx.md (its own
 # paths, port and certificate), then purges both packages and checks that
 # nothing is left and that nginx -t passes. Needs root; never starts the
 # nginx service (the install's reload trigger only reloads a running one).
@@ -51,15 +51,16 @@ tool@mir_attribution --version@mir_attribution $version
 manual@zcat /usr/share/man/man1/mir_attribution.1.gz | grep -c '^\.SS \(stamp\|reserve\|plan\|read\|link\)'@5
 ROWS
 
-# The README's production site with this test's paths, port and certificate;
-# each line replaced must be in the README.
-site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$top/README.md")
+# The production site of docs/serving-nginx.md with this test's paths, port and certificate;
+# each line replaced must be in that doc.
+doc=$top/docs/serving-nginx.md
+site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$doc")
 for line in /etc/nginx/mirelo/ "listen 443 ssl http2;" /srv/releases/ /etc/ssl/mirelo/ "/var/log/nginx/mirelo-access.log mirelo;"; do
-  grep -qF "$line" <<<"$site" || fail "the README's production site has no '$line'"
+  grep -qF "$line" <<<"$site" || fail "the production site of docs/serving-nginx.md has no '$line'"
 done
 mkdir -p "$work/keys" "$work/releases" "$work/log" "$work/tmp" "$work/sites-enabled"
-# The README's step that makes the site's log files before nginx opens them.
-make_logs=$(grep -F '|| install -m 640 -o root -g adm' "$top/README.md") || fail "the README makes no log files"
+# The doc's step that makes the site's log files before nginx opens them.
+make_logs=$(grep -F '|| install -m 640 -o root -g adm' "$doc") || fail "$doc makes no log files"
 eval "${make_logs//\/var\/log\/nginx\//$work/log/}"
 chmod 700 "$work/keys"
 for id in 2026a 2026b; do make_key "$work/keys/$id.key"; done
@@ -85,13 +86,13 @@ EOF
 # The release: the small test PE signed, then reserved by the packaged tool.
 sign "$top/server/nginx/testdata/small.exe" "$work/signed.exe"
 mir_attribution reserve "$work/signed.exe" "$work/release.exe" >/dev/null
-# Put in place by the README's steps, with this test's paths.
-steps=$(grep -E '^(install -d -m 755 /srv/releases$|install -m 644 out/|mv -f /srv/releases/)' "$top/README.md")
-[ "$(grep -c . <<<"$steps")" = 3 ] || fail "the README's release steps"
+# Put in place by the doc's steps, with this test's paths.
+steps=$(grep -E '^(install -d -m 755 /srv/releases$|install -m 644 out/|mv -f /srv/releases/)' "$doc")
+[ "$(grep -c . <<<"$steps")" = 3 ] || fail "the release steps of $doc"
 steps=${steps//\/srv\/releases/$work/releases}
 eval "${steps//out\/mirelo_browser_setup.exe/$work/release.exe}"
 nginx_start "$work" site_config /download/mirelo_browser_setup.exe https || fail "nginx did not start"
-/usr/sbin/nginx -t -q -p "$work" -c "$work/nginx.conf" || fail "nginx -t of the README's site"
+/usr/sbin/nginx -t -q -p "$work" -c "$work/nginx.conf" || fail "nginx -t of the doc's site"
 url="https://dl.example.com:$nginx_port/download"
 link() { mir_attribution link --key-file="$work/keys/$1.key" --key-id=2026a --expires="$2" \
            --value="$value" "$url" | tail -1; }
@@ -100,7 +101,7 @@ mir_attribution stamp --value="$value" "$work/releases/mirelo_browser_setup.exe"
 soon=$(($(date +%s) + 1))
 expiring=$(link 2026a $soon)
 while [ "$(date +%s)" -le $soon ]; do sleep 0.2; done
-# Each download: its bytes and its line in the access log that the README's
+# Each download: its bytes and its line in the access log that the doc's
 # log_format writes, without the token; the logs stay private.
 size=$(stat -c %s "$work/stamped.exe")
 # The line of nginx_start's one answered probe first.

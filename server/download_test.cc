@@ -38,7 +38,7 @@ void AddTwoKeys(LinkKeys& keys) {
   EXPECT_TRUE(keys.Add("k2", Key(100), error));
 }
 
-// The token as the README documents it, computed with Python's hmac and base64.
+// The token as docs/formats.md documents it, computed with Python's hmac and base64.
 TEST(LinkTokenTest, MatchesTheDocumentedFormat) {
   EXPECT_EQ(MakeLinkToken("k1", Key(0).span(), kName, kValue, kExpires),
             "c3JjPXdlYiZuYW1lPWNhZsOp.1893456000.k1.yX9qU6vwwSCGU3vvVWZ_G4yrDVBr2WjXrONMx6uBvno");

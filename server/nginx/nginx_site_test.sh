@@ -4,9 +4,9 @@
 # of three campaigns, counted from its access log by the documented command,
 # equal the true counts, over HTTP/1.1 and over TLS with HTTP/2; a release replaced by the documented steps while a
 # download is in flight.
-#   nginx_site_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe README WORK_DIR
+#   nginx_site_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe SERVING_DOC WORK_DIR
 set -euo pipefail
-tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") readme=$(realpath "$4")
+tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") doc=$(realpath "$4")
 work=$(realpath -m "$5")
 here=$(dirname "$(realpath "$0")")
 source "$here/nginx_run.sh"
@@ -29,16 +29,16 @@ head -c 32 /dev/urandom >k1.key && chmod 600 k1.key
 # The documented steps that put a release in place, with this test's paths.
 install_release() {
   local steps
-  steps=$(grep -E '^(install -d -m 755 /srv/releases$|install -m 644 out/|mv -f /srv/releases/)' "$readme")
-  [ "$(grep -c . <<<"$steps")" = 3 ] || fail "the release steps are not in $readme"
+  steps=$(grep -E '^(install -d -m 755 /srv/releases$|install -m 644 out/|mv -f /srv/releases/)' "$doc")
+  [ "$(grep -c . <<<"$steps")" = 3 ] || fail "the release steps are not in $doc"
   steps=${steps//\/srv\/releases/$work/releases}
   eval "${steps//out\/mirelo_browser_setup.exe/$1}"
 }
 install_release release-0.exe
 
 # The site's log lines as the documentation gives them.
-site_log=$(sed -n '/^map \$request_completion/p; /^log_format mirelo /,/;$/p' "$readme")
-[ "$(grep -c . <<<"$site_log")" -ge 4 ] || fail "no log_format in $readme"
+site_log=$(sed -n '/^map \$request_completion/p; /^log_format mirelo /,/;$/p' "$doc")
+[ "$(grep -c . <<<"$site_log")" -ge 4 ] || fail "no log_format in $doc"
 site_config() {
   nginx_config nginx.conf "$1" "$work" "$module" \
     "location /download/ { mir_attribution $work/releases/; access_log $work/access.log mirelo; }
@@ -54,6 +54,11 @@ campaign_link() {
 }
 drive_downloads campaign_link
 check_download_counts access.log
+# The doc's count command itself, on this log.
+count_command=$(sed -n '/^jq -r /,/uniq -c$/p' "$doc")
+[ -n "$count_command" ] || fail "no count command in $doc"
+eval "${count_command//\/var\/log\/nginx\/mirelo-access.log/access.log}" | sed 's/^ *//' | sort |
+  cmp -s - true-counts.txt || fail "the doc's count command does not give the true counts"
 
 # A release replaced while a download is in flight (its reader paused after
 # 100,000 bytes): it finishes with the old release's bytes; new requests get
