@@ -61,6 +61,7 @@ write_config() {  # file, port, key directives, [base]
   nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }
     location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/; }
     location /nograce/ { mir_attribution $base; mir_attribution_resume_grace 0; }
+    location /etagoff/ { mir_attribution $base; etag off; }
     $name_locations" "$3"
 }
 serving_config() {
@@ -94,7 +95,8 @@ by_hand() {  # value file, expires
 
 # Ranges of one stamped download (and of the base), against the expected
 # file; and of links that expired while a browser paused them, resumed with
-# its headers: within the grace (7 days here, 0 under /nograce/) a range of
+# its headers: within the grace (7 days here, 0 under /nograce/, none
+# without ETags under /etagoff/) a range of
 # the very copy it began, the base otherwise.
 url=$(link --value-file=multibyte.value)
 in_grace=$(by_hand multibyte.value $(($(date +%s) - 100)))
@@ -112,6 +114,7 @@ while IFS='|' read -r label target status start length args; do
     in-grace*) set -- "$in_grace" "${target#* }" ;;
     past-grace*) set -- "$past_grace" "${target#* }" ;;
     no-grace*) set -- "$(sed 's|/download/|/nograce/|' <<<"$in_grace")" "${target#* }" ;;
+    etag-off*) set -- "$(sed 's|/download/|/etagoff/|' <<<"$in_grace")" "${target#* }" ;;
   esac
   # shellcheck disable=SC2086
   code=$(curl -s -o part.bin -w '%{http_code}' $args "$1")
@@ -145,6 +148,7 @@ expired, If-Range without a range|in-grace $base|200|0|$size|-H If-Range:$etag $
 expired, If-Range: the base's ETag|in-grace $base|206|$offset|10|-r $offset-$((offset + 9)) -H If-Range:$(planned etag "$base")
 expired, resumed past the grace|past-grace $base|200|0|$size|-r 100- -H If-Range:$etag $browser
 expired, resumed with grace 0|no-grace $base|200|0|$size|-r 100- -H If-Range:$etag $browser
+expired, resumed with etag off: no grace|etag-off $base|200|0|$size|-r 100- -H If-Range:$etag $browser
 EOF
 curl -sfI "$url" >head.headers
 [ "$(header head.headers content-length)" = "$size" ] || fail "HEAD: Content-Length"

@@ -770,6 +770,7 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   const mir_base* base;
   ngx_http_mir_attribution_ctx_t* ctx;
   ngx_open_file_info_t of;
+  ngx_http_core_loc_conf_t* clcf;
   ngx_http_mir_attribution_served_t* served;
   ngx_http_mir_attribution_loc_conf_t* mlcf;
   ngx_http_mir_attribution_main_conf_t* mmcf;
@@ -781,6 +782,7 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   log = r->connection->log;
   mlcf = ngx_http_get_module_loc_conf(r, ngx_http_mir_attribution_module);
   mmcf = ngx_http_get_module_main_conf(r, ngx_http_mir_attribution_module);
+  clcf = ngx_http_get_module_loc_conf(r, ngx_http_core_module);
 
   served = mlcf->served;
   if (served == NULL) {
@@ -876,10 +878,15 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
     }
   }
 
-  resume.grace_seconds = (uint64_t)mlcf->resume_grace;
-  resume.has_range = r->headers_in.range != NULL;
-  resume.if_range.len = r->headers_in.if_range ? r->headers_in.if_range->value.len : 0;
-  resume.if_range.data = r->headers_in.if_range ? r->headers_in.if_range->value.data : NULL;
+  /* Without ETags (`etag off;`) nginx's range filter would answer the
+   * If-Range with the whole copy: no grace then. */
+  ngx_memzero(&resume, sizeof(mir_resume));
+  if (clcf->etag && r->headers_in.if_range) {
+    resume.grace_seconds = (uint64_t)mlcf->resume_grace;
+    resume.has_range = r->headers_in.range != NULL;
+    resume.if_range.len = r->headers_in.if_range->value.len;
+    resume.if_range.data = r->headers_in.if_range->value.data;
+  }
 
   if (mir_plan_download(mmcf->keys, (const char*)token.data, token.len, (const char*)name.data,
                         name.len, ngx_time(), &resume, base, slot_bytes,
