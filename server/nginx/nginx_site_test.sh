@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The documented site through Debian's nginx with the module on 127.0.0.1
-# and a free port: whole, resumed, interrupted, segmented and HEAD downloads
-# of three campaigns, counted from its access log by the documented command,
-# equal the true counts, over HTTP/1.1 and over TLS with HTTP/2; a release replaced by the documented steps while a
-# download is in flight.
+# The site of docs/serving-nginx.md through Debian's nginx with the module on
+# 127.0.0.1 and a free port: whole, resumed, interrupted, segmented and HEAD
+# downloads of three campaigns, counted from its access log by the doc's
+# command, equal the true counts, over HTTP/1.1 and over TLS with HTTP/2;
+# a release replaced by the doc's steps while a download is in flight. The
+# doc's blocks run here with this test's folder for /srv/releases, its
+# releases for out/mirelo_browser_setup.exe and its log for
+# /var/log/nginx/mirelo-access.log.
 #   nginx_site_test.sh MIR_ATTRIBUTION MODULE.so SMALL.exe SERVING_DOC WORK_DIR
 set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") doc=$(realpath "$4")
