@@ -100,7 +100,7 @@ struct LinkRefusal {
 bool AuthenticateLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
                            LinkToken& token, LinkRefusal& refusal);
 
-// The refusal of an authentic token that has expired at `now`.
+// The refusal of an authentic token past its expiry.
 LinkRefusal ExpiredLinkRefusal(const LinkToken& token);
 
 // Whether `text` is a token for `file_name` that one of `keys` signed and
