@@ -2,7 +2,7 @@
 # The Debian packages as an operator uses them: installs build/packages/*.deb
 # with apt-get, checks what they put where, serves a stamped download through
 # a link made by the packaged tool, with Debian's nginx loading the module
-# from /etc/nginx/modules-enabled and the README's production site (its own
+# from /etc/nginx/modules-enabled and the production site of docs/serving-nginx.md (its own
 # paths, port and certificate), then purges both packages and checks that
 # nothing is left and that nginx -t passes. Needs root; never starts the
 # nginx service (the install's reload trigger only reloads a running one).
@@ -51,13 +51,17 @@ tool@mir_attribution --version@mir_attribution $version
 manual@zcat /usr/share/man/man1/mir_attribution.1.gz | grep -c '^\.SS \(stamp\|reserve\|plan\|read\|link\)'@5
 ROWS
 
-# The README's production site with this test's paths, port and certificate;
-# each line replaced must be in the README.
-site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$top/README.md")
-for line in /etc/nginx/mirelo/ "listen 443 ssl;" /srv/releases/ /etc/ssl/mirelo/ "/var/log/nginx/mirelo-error.log info"; do
-  grep -qF "$line" <<<"$site" || fail "the README's production site has no '$line'"
+# The production site of docs/serving-nginx.md with this test's paths, port and certificate;
+# each line replaced must be in that doc.
+doc=$top/docs/serving-nginx.md
+site=$(awk '/^```nginx$/ { f = 1; next } f && /^```$/ { exit } f' "$doc")
+for line in /etc/nginx/mirelo/ "listen 443 ssl http2;" /srv/releases/ /etc/ssl/mirelo/ "/var/log/nginx/mirelo-access.log mirelo;"; do
+  grep -qF "$line" <<<"$site" || fail "the production site of docs/serving-nginx.md has no '$line'"
 done
 mkdir -p "$work/keys" "$work/releases" "$work/log" "$work/tmp" "$work/sites-enabled"
+# The doc's step that makes the site's log files before nginx opens them.
+make_logs=$(grep -F '|| install -m 640 -o root -g adm' "$doc") || fail "$doc makes no log files"
+eval "${make_logs//\/var\/log\/nginx\//$work/log/}"
 chmod 700 "$work/keys"
 for id in 2026a 2026b; do make_key "$work/keys/$id.key"; done
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tls.key" -out "$work/tls.pem" -days 2 \
@@ -75,16 +79,20 @@ http {
   include $work/sites-enabled/*;
 }
 EOF
-  sed -e "s|/etc/nginx/mirelo/|$work/keys/|; s|listen 443 ssl;|listen 127.0.0.1:$1 ssl;|" \
+  sed -e "s|/etc/nginx/mirelo/|$work/keys/|; s|listen 443 ssl http2;|listen 127.0.0.1:$1 ssl http2;|" \
     -e "s|/srv/releases/|$work/releases/|; s|/etc/ssl/mirelo/dl.example.com|$work/tls|" \
     -e "s|/var/log/nginx/|$work/log/|" <<<"$site" >"$work/sites-enabled/mirelo"
 }
 # The release: the small test PE signed, then reserved by the packaged tool.
 sign "$top/server/nginx/testdata/small.exe" "$work/signed.exe"
-mir_attribution reserve "$work/signed.exe" "$work/releases/mirelo_browser_setup.exe" >/dev/null
-chmod 644 "$work/releases/mirelo_browser_setup.exe"
+mir_attribution reserve "$work/signed.exe" "$work/release.exe" >/dev/null
+# Put in place by the doc's steps, with this test's paths.
+steps=$(grep -E '^(install -d -m 755 /srv/releases$|install -m 644 out/|mv -f /srv/releases/)' "$doc")
+[ "$(grep -c . <<<"$steps")" = 3 ] || fail "the release steps of $doc"
+steps=${steps//\/srv\/releases/$work/releases}
+eval "${steps//out\/mirelo_browser_setup.exe/$work/release.exe}"
 nginx_start "$work" site_config /download/mirelo_browser_setup.exe https || fail "nginx did not start"
-/usr/sbin/nginx -t -q -p "$work" -c "$work/nginx.conf" || fail "nginx -t of the README's site"
+/usr/sbin/nginx -t -q -p "$work" -c "$work/nginx.conf" || fail "nginx -t of the doc's site"
 url="https://dl.example.com:$nginx_port/download"
 link() { mir_attribution link --key-file="$work/keys/$1.key" --key-id=2026a --expires="$2" \
            --value="$value" "$url" | tail -1; }
@@ -93,23 +101,36 @@ mir_attribution stamp --value="$value" "$work/releases/mirelo_browser_setup.exe"
 soon=$(($(date +%s) + 1))
 expiring=$(link 2026a $soon)
 while [ "$(date +%s)" -le $soon ]; do sleep 0.2; done
-# Each download: its bytes, the reason in the error log, and its line in the
-# access log that the README's log_format writes, without the token.
+# Each download: its bytes and its line in the access log that the doc's
+# log_format writes, without the token; the logs stay private.
 size=$(stat -c %s "$work/stamped.exe")
-while IFS='|' read -r label request expected reason logged; do
-  curl -sf --resolve "dl.example.com:$nginx_port:127.0.0.1" --cacert "$work/tls.pem" \
-    -o "$work/got.exe" "$request" || fail "$label: the download failed"
+# The line of nginx_start's one answered probe first.
+for _ in $(seq 50); do [ -s "$work/log/mirelo-access.log" ] && break; sleep 0.1; done
+while IFS='|' read -r label http request expected outcome logged_value; do
+  lines=$(wc -l <"$work/log/mirelo-access.log")
+  got_http=$(curl -sf "--http$http" -w '%{http_version}' --resolve "dl.example.com:$nginx_port:127.0.0.1" \
+    --cacert "$work/tls.pem" -o "$work/got.exe" "$request") || fail "$label: the download failed"
+  [ "$got_http" = "$http" ] || fail "$label: HTTP/$got_http"
   cmp -s "$work/got.exe" "$work/$expected" || fail "$label: not $expected"
-  grep -qF "$reason" "$work/log/mirelo-error.log" || fail "$label: no '$reason' in the site's error log"
+  # nginx writes the line once the response is sent, maybe after curl is done.
+  for _ in $(seq 50); do [ "$(wc -l <"$work/log/mirelo-access.log")" = "$lines" ] || break; sleep 0.1; done
   line=$(tail -1 "$work/log/mirelo-access.log")
-  [[ $line == *"\"GET /download/mirelo_browser_setup.exe\" 200 $size $logged" ]] ||
-    fail "$label: access log line: $line"
+  [ "$(jq -c --arg value "$logged_value" --arg outcome "$outcome" --arg range "0-$((size - 1))/$size" \
+    '. == {outcome: $outcome, value: $value, path: "/download/mirelo_browser_setup.exe", range: $range,
+           status: 200, last_byte: 1, completed: 1}' <<<"$line")" = true ] || fail "$label: access log line: $line"
+  token=$(basename "$(dirname "$request")")
+  [ "$token" = download ] || ! grep -qF "$token" "$work"/log/mirelo-*.log || fail "$label: a log holds the token"
 done <<ROWS
-signed link|$(link 2026a $((soon + 3600)))|stamped.exe||stamped "src=package-test&campaign=caf\\xC3\\xA9"
-base|$url/mirelo_browser_setup.exe|releases/mirelo_browser_setup.exe|no token|no-token ""
-forged link|$(link 2026b $((soon + 3600)))|releases/mirelo_browser_setup.exe|forged|forged ""
-expired link|$expiring|releases/mirelo_browser_setup.exe|expired|expired ""
+signed link|1.1|$(link 2026a $((soon + 3600)))|stamped.exe|stamped|$value
+signed link, HTTP/2|2|$(link 2026a $((soon + 3600)))|stamped.exe|stamped|$value
+base|2|$url/mirelo_browser_setup.exe|releases/mirelo_browser_setup.exe|no-token|
+forged link|1.1|$(link 2026b $((soon + 3600)))|releases/mirelo_browser_setup.exe|forged|
+expired link|2|$expiring|releases/mirelo_browser_setup.exe|expired|
 ROWS
+for log in access error; do
+  [ "$(stat -c '%a %U %G' "$work/log/mirelo-$log.log")" = "640 root adm" ] ||
+    fail "mirelo-$log.log: $(stat -c '%a %U %G' "$work/log/mirelo-$log.log")"
+done
 nginx_stop
 
 dpkg --purge "${packages[@]}" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }

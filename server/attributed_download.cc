@@ -3,17 +3,38 @@
 #include "server/download_etag.h"
 
 namespace server {
+namespace {
+
+// Whether an authentic `token` may still be stamped at `now`: live, or a
+// resume of its own stamped copy within the grace.
+bool StillServed(const LinkToken& token, int64_t now, const ResumeRequest& resume,
+                 const ReleaseBase& release) {
+  if (now < 0) return false;
+  const uint64_t at = static_cast<uint64_t>(now);
+  if (at < token.expires) return true;
+  // The grace is (expires, expires + grace]: its second 0 is no grace.
+  return at > token.expires && at - token.expires <= resume.grace_seconds && resume.has_range &&
+         !resume.if_range.empty() && resume.if_range == DownloadEtag(release.digest, token.value);
+}
+
+}  // namespace
 
 DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
-                          int64_t now, const ReleaseBase& release,
+                          int64_t now, const ResumeRequest& resume, const ReleaseBase& release,
                           installer::MutableByteSpan slot_bytes) {
   DownloadPlan plan;
-  std::string value, error;
+  std::string error;
+  LinkToken link;
   LinkRefusal refusal;
+  const std::string& value = link.value;
   if (token.empty()) {
     plan.code = kNoToken;
     plan.reason = "the link has no token";
-  } else if (!VerifyLinkToken(keys, token, file_name, now, value, refusal)) {
+  } else if (!AuthenticateLinkToken(keys, token, file_name, link, refusal)) {
+    plan.code = refusal.code;
+    plan.reason = std::move(refusal.reason);
+  } else if (!StillServed(link, now, resume, release)) {
+    refusal = ExpiredLinkRefusal(link);
     plan.code = refusal.code;
     plan.reason = std::move(refusal.reason);
   } else if (slot_bytes.size() != release.slot.size) {

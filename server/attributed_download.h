@@ -32,10 +32,22 @@ struct DownloadPlan {
   std::string reason;     // why the base is sent unchanged; empty when stamped
 };
 
+// A download started before its link expired may finish after: a request
+// for a range of the very copy it began (If-Range: that copy's ETag, as a
+// browser resumes) gets it for `grace_seconds` past the expiry. Any other
+// request of an expired link gets the base, so the grace lengthens no
+// link's life for a new download.
+inline constexpr uint64_t kDefaultResumeGraceSeconds = 7 * 24 * 60 * 60;
+struct ResumeRequest {
+  uint64_t grace_seconds = kDefaultResumeGraceSeconds;
+  bool has_range = false;     // the request has a Range header
+  std::string_view if_range;  // its If-Range header; empty when none
+};
+
 // `token` is the link's token (empty when the URL has none). When stamped,
 // `slot_bytes` (release.slot.size bytes) holds the filled slot.
 DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
-                          int64_t now, const ReleaseBase& release,
+                          int64_t now, const ResumeRequest& resume, const ReleaseBase& release,
                           installer::MutableByteSpan slot_bytes);
 
 }  // namespace server

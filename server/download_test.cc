@@ -38,7 +38,7 @@ void AddTwoKeys(LinkKeys& keys) {
   EXPECT_TRUE(keys.Add("k2", Key(100), error));
 }
 
-// The token as the README documents it, computed with Python's hmac and base64.
+// The token as docs/formats.md documents it, computed with Python's hmac and base64.
 TEST(LinkTokenTest, MatchesTheDocumentedFormat) {
   EXPECT_EQ(MakeLinkToken("k1", Key(0).span(), kName, kValue, kExpires),
             "c3JjPXdlYiZuYW1lPWNhZsOp.1893456000.k1.yX9qU6vwwSCGU3vvVWZ_G4yrDVBr2WjXrONMx6uBvno");
@@ -132,19 +132,42 @@ TEST(Base64UrlTest, OneTextPerByteString) {
   }
 }
 
-TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStores) {
+TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
+  // The If-Range a request sends: none, its own stamped copy's ETag (as a
+  // browser resumes), the base's, or another value's copy's.
+  enum Validator { kNone, kOwn, kBase, kOther };
+  constexpr int64_t kWeek = kDefaultResumeGraceSeconds;
   const struct {
     const char* name;
     std::string value;
     bool token = true;
-    const char* reason = nullptr;  // null: stamped
+    std::string_view code = kStamped;
+    int64_t now = 0;
+    bool range = false;
+    Validator if_range = kNone;
+    uint64_t grace = kDefaultResumeGraceSeconds;
   } cases[] = {
       {"multi-byte", kValue},
       {"longest", std::string(4096, 'x')},
-      {"no token", kValue, false, "no token"},
-      {"NUL byte", std::string("a\0b", 3), true, "refuse"},
-      {"not UTF-8", "bad\xff", true, "refuse"},
-      {"noncharacter", "\xef\xbf\xbe", true, "refuse"},
+      {"no token", kValue, false, kNoToken},
+      {"NUL byte", std::string("a\0b", 3), true, kRefusedValue},
+      {"not UTF-8", "bad\xff", true, kRefusedValue},
+      {"noncharacter", "\xef\xbf\xbe", true, kRefusedValue},
+      {"last live second", kValue, true, kStamped, kExpires - 1},
+      {"expired", kValue, true, kLinkExpired, kExpires},
+      {"expired, a resume of its copy", kValue, true, kStamped, kExpires + 1, true, kOwn},
+      {"expiry's second, a resume of its copy", kValue, true, kLinkExpired, kExpires, true, kOwn},
+      {"grace's last second", kValue, true, kStamped, kExpires + kWeek, true, kOwn},
+      {"past the grace", kValue, true, kLinkExpired, kExpires + kWeek + 1, true, kOwn},
+      {"grace 0", kValue, true, kLinkExpired, kExpires + 1, true, kOwn, 0},
+      {"grace 0, last live second", kValue, true, kStamped, kExpires - 1, true, kOwn, 0},
+      {"largest grace", kValue, true, kStamped, INT64_MAX, true, kOwn, UINT64_MAX},
+      {"expired, If-Range without Range", kValue, true, kLinkExpired, kExpires + 1, false, kOwn},
+      {"expired, Range without If-Range", kValue, true, kLinkExpired, kExpires + 1, true},
+      {"expired, the base's ETag", kValue, true, kLinkExpired, kExpires + 1, true, kBase},
+      {"expired, another copy's ETag", kValue, true, kLinkExpired, kExpires + 1, true, kOther},
+      {"before 1970", kValue, true, kLinkExpired, -1, true, kOwn},
+      {"expired, refused value", "bad\xff", true, kLinkExpired, kExpires, true, kNone},
   };
   LinkKeys keys;
   AddTwoKeys(keys);
@@ -153,25 +176,31 @@ TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStores) {
   release.slot.offset = release.slot.file_size - release.slot.size;
   release.digest = kReleaseDigest;
   const installer::AttributionSlot& slot = release.slot;
+  const std::string base_etag = DownloadEtag(kReleaseDigest, std::nullopt);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string token =
         c.token ? MakeLinkToken("k1", Key(0).span(), kName, c.value, kExpires) : "";
+    const std::string own_etag = DownloadEtag(kReleaseDigest, c.value);
+    const std::string validators[] = {"", own_etag, base_etag,
+                                      DownloadEtag(kReleaseDigest, "src=other")};
+    const ResumeRequest resume{c.grace, c.range, validators[c.if_range]};
     std::vector<uint8_t> bytes(slot.size, 0xAA), expected(slot.size);
-    const DownloadPlan plan = PlanDownload(keys, token, kName, 0, release, bytes);
-    EXPECT_EQ(plan.stamped, c.reason == nullptr);
-    EXPECT_EQ(plan.code, !c.reason ? kStamped : c.token ? kRefusedValue : kNoToken);
-    EXPECT_EQ(plan.value, c.reason ? "" : c.value);
-    if (c.reason) {
-      EXPECT_NE(plan.reason.find(c.reason), std::string::npos) << plan.reason;
-      EXPECT_EQ(plan.etag, DownloadEtag(kReleaseDigest, std::nullopt));
+    const DownloadPlan plan = PlanDownload(keys, token, kName, c.now, resume, release, bytes);
+    EXPECT_EQ(plan.code, c.code);
+    EXPECT_EQ(plan.stamped, c.code == kStamped);
+    if (c.code != kStamped) {
+      EXPECT_EQ(plan.value, "");
+      EXPECT_FALSE(plan.reason.empty());
+      EXPECT_EQ(plan.etag, base_etag);
       continue;
     }
+    EXPECT_EQ(plan.value, c.value);
     std::string error;
     ASSERT_TRUE(
         installer::FillAttributionSlot(c.value, installer::RecordForm::kTrailer, expected, error));
     EXPECT_EQ(bytes, expected);
-    EXPECT_EQ(plan.etag, DownloadEtag(kReleaseDigest, c.value));
+    EXPECT_EQ(plan.etag, own_etag);
   }
 }
 

@@ -125,9 +125,8 @@ const base::SecretBytes* LinkKeys::Find(std::string_view id) const {
   return found == keys_.end() ? nullptr : &found->second;
 }
 
-bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
-                     int64_t now, std::string& value, LinkRefusal& refusal) {
-  LinkToken token;
+bool AuthenticateLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
+                           LinkToken& token, LinkRefusal& refusal) {
   if (!ParseLinkToken(text, token, refusal.reason)) {
     refusal.code = kLinkMalformed;
     return false;
@@ -142,8 +141,19 @@ bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_vi
     refusal = {kLinkForged, "the token's MAC does not match (forged, altered or for another file)"};
     return false;
   }
+  return true;
+}
+
+LinkRefusal ExpiredLinkRefusal(const LinkToken& token) {
+  return {kLinkExpired, "the link expired at " + std::to_string(token.expires)};
+}
+
+bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
+                     int64_t now, std::string& value, LinkRefusal& refusal) {
+  LinkToken token;
+  if (!AuthenticateLinkToken(keys, text, file_name, token, refusal)) return false;
   if (now < 0 || static_cast<uint64_t>(now) >= token.expires) {
-    refusal = {kLinkExpired, "the link expired at " + std::to_string(token.expires)};
+    refusal = ExpiredLinkRefusal(token);
     return false;
   }
   value = std::move(token.value);

@@ -94,10 +94,18 @@ struct LinkRefusal {
   std::string reason;
 };
 
+// Whether `text` is a token for `file_name` that one of `keys` signed, its
+// expiry aside: true with its fields, or false with the refusal. The MAC is
+// compared in constant time.
+bool AuthenticateLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
+                           LinkToken& token, LinkRefusal& refusal);
+
+// The refusal of an authentic token past its expiry.
+LinkRefusal ExpiredLinkRefusal(const LinkToken& token);
+
 // Whether `text` is a token for `file_name` that one of `keys` signed and
 // that has not expired at `now` (Unix time): true with the value it carries,
-// or false with the refusal. The MAC is compared in constant time. The value
-// itself is not judged here.
+// or false with the refusal. The value itself is not judged here.
 bool VerifyLinkToken(const LinkKeys& keys, std::string_view text, std::string_view file_name,
                      int64_t now, std::string& value, LinkRefusal& refusal);
 

@@ -86,14 +86,17 @@ int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allo
 
 int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
                       const char* file_name, size_t file_name_length, int64_t now,
-                      const mir_base* base, unsigned char* slot_bytes, mir_allocator allocator,
-                      mir_download* download) noexcept {
+                      const mir_resume* resume, const mir_base* base, unsigned char* slot_bytes,
+                      mir_allocator allocator, mir_download* download) noexcept {
   server::ReleaseBase release;
   release.slot = {base->file_size, base->slot_offset, base->slot_size};
   std::copy(base->digest, base->digest + MIR_DIGEST_SIZE, release.digest.begin());
+  const server::ResumeRequest resume_request{
+      resume->grace_seconds, resume->has_range != 0,
+      std::string_view(reinterpret_cast<const char*>(resume->if_range.data), resume->if_range.len)};
   const server::DownloadPlan plan = server::PlanDownload(
       keys->keys, std::string_view(token, token_length),
-      std::string_view(file_name, file_name_length), now, release,
+      std::string_view(file_name, file_name_length), now, resume_request, release,
       installer::MutableByteSpan(slot_bytes, slot_bytes ? base->slot_size : 0));
   download->stamped = plan.stamped ? 1 : 0;
   download->code = {plan.code.size(), reinterpret_cast<const unsigned char*>(plan.code.data())};

@@ -65,13 +65,22 @@ typedef struct {
   mir_text reason; /* why the base is sent unchanged */
 } mir_download;
 
+/* What lets an expired link's paused download finish: a request with a
+ * Range and an If-Range equal to the link's own stamped copy's ETag, at
+ * most `grace_seconds` past the expiry. */
+typedef struct {
+  uint64_t grace_seconds;
+  int has_range;
+  mir_text if_range; /* length 0: none */
+} mir_resume;
+
 /* Plans the download of `file_name` with `token` (length 0: none) at `now`;
  * fills `slot_bytes` (base->slot_size bytes) when stamped. 0, or -1 when
  * the allocator has no memory for the ETag. */
 int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
                       const char* file_name, size_t file_name_length, int64_t now,
-                      const mir_base* base, unsigned char* slot_bytes, mir_allocator allocator,
-                      mir_download* download) MIR_NOEXCEPT;
+                      const mir_resume* resume, const mir_base* base, unsigned char* slot_bytes,
+                      mir_allocator allocator, mir_download* download) MIR_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -66,3 +66,15 @@ nginx_stop() {
     nginx_pid=
   fi
 }
+
+# nginx_test_work WORK: an empty WORK as the current folder, nginx stopped
+# on every way out, and a throw-away code-signing certificate there
+# (cert.pem, cert.key), for a test's releases.
+nginx_test_work() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  cd "$1" || return 1
+  trap nginx_stop EXIT
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
+    -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
+}

@@ -11,18 +11,13 @@ tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") vectors=$(r
 work=$(realpath -m "$5")
 source "$(dirname "$(realpath "$0")")/nginx_run.sh"
 source "$(dirname "$(realpath "$0")")/../../testing/download_checks.sh"
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
 fail() {
   echo "FAILED: $*"
   exit 1
 }
-trap nginx_stop EXIT
+nginx_test_work "$work"
 
 # The base: the small PE signed with a throw-away certificate, then reserved.
-openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
 osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in "$small" \
   -out signed.exe >/dev/null
 name=mirelo_browser_setup.exe
@@ -57,10 +52,16 @@ for i in "${!name_formats[@]}"; do
   name_locations+="location /names/$i/ { mir_attribution \"$work/names/$i/$(printf "${name_formats[$i]}")\"; }"
 done
 mkdir swap && cp "$base" swap/$name && touch -d @1000000000 swap/$name
+# Catalogue folders: bases under two names, and what a folder may not hold.
+mkdir -p folder/sub folder-unreserved folder-stamped
+cp "$base" folder/$name && cp "$base" folder/other.exe && cp "$small" folder/.partial.exe
+cp "$small" folder/sub/ && cp "$small" folder-unreserved/
 
 write_config() {  # file, port, key directives, [base]
   nginx_config "$1" "$2" "$work" "$module" "location /download/ { mir_attribution ${4:-$base}; }
-    location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/$name; }
+    location /vectors/ { mir_attribution $vectors/base.exe; } location /swap/ { mir_attribution $work/swap/; }
+    location /nograce/ { mir_attribution $base; mir_attribution_resume_grace 0; }
+    location /etagoff/ { mir_attribution $base; etag off; }
     $name_locations" "$3"
 }
 serving_config() {
@@ -81,15 +82,40 @@ while read -r sha256 value; do
   [ "${got%% *}" = "$sha256" ] || fail "vector $value: $got"
 done <"$vectors/vectors.txt"
 
-# Ranges of one stamped download (and of the base), against the expected file.
+b64url() { base64 -w0 | tr '+/' '-_' | tr -d '='; }
+be() { for ((i = $2 - 1; i >= 0; i--)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done; }
+# A token made by hand, the way an edge function would check one.
+by_hand() {  # value file, expires
+  local mac
+  mac=$({ printf MIRLINK1 && be ${#name} 4 && printf %s $name && be "$(stat -c %s "$1")" 4 && cat "$1" &&
+    be "$2" 8; } | openssl dgst -sha256 -mac HMAC -macopt "hexkey:$(od -An -tx1 -v k1.key | tr -d ' \n')" -binary |
+    b64url)
+  echo "$prefix/$(b64url <"$1").$2.k1.$mac/$name"
+}
+
+# Ranges of one stamped download (and of the base), against the expected
+# file; and of links that expired while a browser paused them, resumed with
+# its headers: within the grace (7 days here, 0 under /nograce/, none
+# without ETags under /etagoff/) a range of
+# the very copy it began, the base otherwise.
 url=$(link --value-file=multibyte.value)
+in_grace=$(by_hand multibyte.value $(($(date +%s) - 100)))
+past_grace=$(by_hand multibyte.value $(($(date +%s) - 7 * 86400 - 100)))
+browser="-H Accept-Encoding:identity -H User-Agent:Mozilla/5.0"
 expected=expected-multibyte.exe
 etag=$(header multibyte.headers etag)
 http_date=$(TZ=GMT LC_ALL=C date -r "$base" '+%a, %d %b %Y %T GMT')
 printf 'If-Range: %s\r\n' "$http_date" >if-range-date.h
 printf 'If-Modified-Since: %s\r\n' "$http_date" >if-modified-since.h
 while IFS='|' read -r label target status start length args; do
-  [ "$target" = base ] && set -- "$prefix/$name" "$base" || set -- "$url" $expected
+  case $target in
+    base) set -- "$prefix/$name" "$base" ;;
+    stamped) set -- "$url" $expected ;;
+    in-grace*) set -- "$in_grace" "${target#* }" ;;
+    past-grace*) set -- "$past_grace" "${target#* }" ;;
+    no-grace*) set -- "$(sed 's|/download/|/nograce/|' <<<"$in_grace")" "${target#* }" ;;
+    etag-off*) set -- "$(sed 's|/download/|/etagoff/|' <<<"$in_grace")" "${target#* }" ;;
+  esac
   # shellcheck disable=SC2086
   code=$(curl -s -o part.bin -w '%{http_code}' $args "$1")
   [ "$code" = "$status" ] || fail "$label: status $code, not $status"
@@ -114,6 +140,15 @@ If-None-Match with the current ETag|stamped|304|||-H If-None-Match:$etag
 If-Modified-Since the file's date|stamped|200|0|$size|-H @if-modified-since.h
 If-None-Match and If-Modified-Since|stamped|304|||-H If-None-Match:$etag -H @if-modified-since.h
 If-Unmodified-Since: no date, ignored|stamped|206|10|10|-r 10-19 -H If-Unmodified-Since:x
+expired, resumed with its copy's ETag|in-grace $expected|206|100|$((size - 100))|-r 100- -H If-Range:$etag $browser
+expired, resumed across the slot|in-grace $expected|206|$((offset - 9))|20|-r $((offset - 9))-$((offset + 10)) -H If-Range:$etag $browser
+expired, the whole copy|in-grace $base|200|0|$size|$browser
+expired, a range without If-Range|in-grace $base|206|$offset|10|-r $offset-$((offset + 9)) $browser
+expired, If-Range without a range|in-grace $base|200|0|$size|-H If-Range:$etag $browser
+expired, If-Range: the base's ETag|in-grace $base|206|$offset|10|-r $offset-$((offset + 9)) -H If-Range:$(planned etag "$base")
+expired, resumed past the grace|past-grace $base|200|0|$size|-r 100- -H If-Range:$etag $browser
+expired, resumed with grace 0|no-grace $base|200|0|$size|-r 100- -H If-Range:$etag $browser
+expired, resumed with etag off: no grace|etag-off $base|200|0|$size|-r 100- -H If-Range:$etag $browser
 EOF
 curl -sfI "$url" >head.headers
 [ "$(header head.headers content-length)" = "$size" ] || fail "HEAD: Content-Length"
@@ -184,16 +219,6 @@ flip() {  # the lowest bit of the first character's six
   local before=${alphabet%%"${1:0:1}"*}
   echo "${alphabet:$((${#before} ^ 1)):1}${1:1}"
 }
-b64url() { base64 -w0 | tr '+/' '-_' | tr -d '='; }
-be() { for ((i = $2 - 1; i >= 0; i--)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done; }
-# A token made by hand, the way an edge function would check one.
-by_hand() {  # value file, expires
-  local mac
-  mac=$({ printf MIRLINK1 && be ${#name} 4 && printf %s $name && be "$(stat -c %s "$1")" 4 && cat "$1" &&
-    be "$2" 8; } | openssl dgst -sha256 -mac HMAC -macopt "hexkey:$(od -An -tx1 -v k1.key | tr -d ' \n')" -binary |
-    b64url)
-  echo "$prefix/$(b64url <"$1").$2.k1.$mac/$name"
-}
 future=$(($(date +%s) + 600))
 curl -sf -o by-hand.exe "$(by_hand multibyte.value $future)"
 cmp by-hand.exe $expected || fail "a token made by hand is not accepted"
@@ -223,7 +248,7 @@ curl -sfI "http://127.0.0.1:$port/swap/$name" >swap.headers
 swap_link=$(link --value-file=ascii.value | sed 's|/download/|/swap/|')
 while IFS='|' read -r label file status lines; do
   : >error.log
-  if [ -n "$file" ]; then cp "$file" swap/new && mv swap/new swap/$name; else rm swap/$name; fi
+  if [ -n "$file" ]; then cp "$file" swap/.new && mv swap/.new swap/$name; else rm swap/$name; fi
   for _ in 1 2 3; do
     code=$(curl -s -o body.bin -w '%{http_code}' "$swap_link")
     [ "$code" = "$status" ] || fail "$label: status $code"
@@ -257,6 +282,9 @@ EOF
 long=$work/$(printf 'd%.0s' {1..200})
 mkdir -p "$long" && cp short.key "$long"
 token=$(basename "$(dirname "$(link --value-file=ascii.value)")")
+other_token=$(basename "$(dirname "$(link --value-file=ascii.value --file-name=other.exe)")")
+cp expected-ascii.exe folder-stamped/
+folder="location /download/ { mir_attribution $work/folder/; }"
 keys="mir_attribution_key k1 $work/k1.key;"
 download="location /download/ { mir_attribution $base; "
 row_config() { nginx_config nginx.conf "$1" "$work" "$module" "$row_locations" "$row_http"; }
@@ -300,6 +328,16 @@ a short key file in a long folder|mir_attribution_key k1 $long/short.key;|$downl
 a stamped copy as the base|$keys|location /download/ { mir_attribution $work/expected-ascii.exe; }|||refused:its slot holds a record: a stamped copy, not a base
 regex location|$keys|location ~ ^/download/ { mir_attribution $base; }|||refused:needs a prefix location
 exact location|$keys|location = /download/$name { mir_attribution $base; }|||refused:needs a prefix location
+a folder|$keys|$folder|/download|/$token/$name|ascii
+a folder, its other base|$keys|$folder|/download|/$other_token/other.exe|ascii
+a folder, a hidden file|$keys|$folder|/download|/$token/.partial.exe|404
+a folder, its subfolder|$keys|$folder|/download|/$token/sub|404
+a folder, a file in its subfolder|$keys|$folder|/download|/sub/small.exe|404
+a folder, its parent|$keys|$folder|/download|/$token/..|404
+a folder, the bare prefix|$keys|$folder|/download|/|404
+a folder holding an unreserved file|$keys|location /download/ { mir_attribution $work/folder-unreserved/; }|||refused:small.exe" is not a reserved base
+a folder holding a stamped copy|$keys|location /download/ { mir_attribution $work/folder-stamped/; }|||refused:a stamped copy, not a base
+a missing folder|$keys|location /download/ { mir_attribution $work/none/; }|||refused:opendir()
 EOF
 ! grep "exited on signal" error.log || fail "a worker crashed"
 echo "nginx module test passed (port $port)"

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The README's signing with a key kept in a PKCS#11 token, run as written
+# The signing in docs/releasing.md with a key kept in a PKCS#11 token, run as written
 # against a SoftHSM2 token: its module in place of OpenSC's, no timestamp
 # (there is no network, and Debian 12's osslsigncode has no local authority),
 # the PIN typed on standard input, the request certified by a throw-away CA.
 # Then the signed file is reserved and stamped, and each file verifies.
-#   pkcs11_signing_test.sh MIR_ATTRIBUTION PE README WORK_DIR
+#   pkcs11_signing_test.sh MIR_ATTRIBUTION PE RELEASING_MD WORK_DIR
 set -euo pipefail
 tool=$(realpath "$1") pe=$(realpath "$2") readme=$(realpath "$3") work=$(realpath -m "$4")
 rm -rf "$work" && mkdir -p "$work/tokens" "$work/out" && cd "$work"
@@ -17,7 +17,7 @@ block=$(awk '/^ *```sh$/ { n = 0; f = 1; b = ""; next }
              f { sub(/^   /, ""); b = b $0 "\n" }' "$readme")
 for text in "pkcs11=/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so" "-ts http://timestamp.example.com" \
             "osslsigncode sign"; do
-  grep -qF -- "$text" <<<"$block" || fail "the README's PKCS#11 block has no '$text'"
+  grep -qF -- "$text" <<<"$block" || fail "the PKCS#11 block of the docs has no '$text'"
 done
 block=$(sed -e "s|^pkcs11=/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so\$|pkcs11=$softhsm|" \
   -e "s| -ts http://timestamp.example.com||" <<<"$block")
@@ -36,14 +36,14 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -su
   >/dev/null 2>&1
 printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\nextendedKeyUsage=codeSigning\n' >usage.cnf
 cp "$pe" out/mir_setup_launcher.exe
-bash -euo pipefail -c "$script" <<<"$pin" >signing.log 2>&1 || { cat signing.log; fail "the README's lines"; }
+bash -euo pipefail -c "$script" <<<"$pin" >signing.log 2>&1 || { cat signing.log; fail "the documented lines"; }
 pkcs11-tool --module $softhsm --pin $pin --list-objects --type privkey 2>/dev/null |
   grep -q 'never extractable' || fail "the key can leave the token"
 
 "$tool" reserve out/signed.exe out/base.exe >/dev/null
 "$tool" stamp --value="src=token" out/base.exe out/stamped.exe >/dev/null
 # Each file verifies with the token's certificate; the
-# reserved and stamped ones warn of their checksum, as the README says.
+# reserved and stamped ones warn of their checksum, as the docs say.
 while read -r file value checksum_warning; do
   verify=0
   osslsigncode verify -CAfile ca.pem "out/$file" >$file.verify 2>&1 || verify=$?
@@ -58,4 +58,4 @@ signed.exe - no
 base.exe - yes
 stamped.exe src=token yes
 ROWS
-echo "signed in a SoftHSM2 token as the README says; reserved, stamped and verified"
+echo "signed in a SoftHSM2 token as the docs say; reserved, stamped and verified"
