@@ -87,7 +87,7 @@ edge="$top/server/edge"
 workerd="$edge/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 lock=$(sha256sum <"$edge/package-lock.json")
 if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ]; then
-  say "npm ci in server/edge (workerd)"
+  say "npm ci in server/edge (workerd, wrangler)"
   (cd "$edge" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) ||
     { say "npm ci in server/edge failed (behind a proxy that intercepts TLS, trust its CA first)"; exit 1; }
   echo "$lock" >"$edge/node_modules/.installed-lock"
