@@ -14,6 +14,7 @@ here=$(dirname "$(realpath "$0")")
 source "$here/../nginx/nginx_run.sh"
 source "$here/edge_run.sh"
 source "$here/../../testing/download_checks.sh"
+source "$here/../../testing/download_counts.sh"
 rm -rf "$work"
 mkdir -p "$work/origin"
 cd "$work"
@@ -23,7 +24,7 @@ fail() {
 }
 stop_all() {
   edge_stop
-  for pid in ${main_pid:-} ${vectors_pid:-} ${odd_pid:-} ${odd_origin_pid:-}; do
+  for pid in ${main_pid:-} ${vectors_pid:-} ${odd_pid:-} ${odd_origin_pid:-} ${counts_pid:-}; do
     kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
   done
   nginx_stop
@@ -278,8 +279,8 @@ while IFS='|' read -r label expires args status expected outcome; do
   code=$(curl -s -o body.bin -w '%{http_code}' ${args//STAMPED/$grace_etag} "http://127.0.0.1:$main_port$path")
   [ "$code" = "$status" ] || fail "$label: status $code, not $status"
   if [ $expected = stamped ]; then "$tool" stamp --value=src=paused "$base" copy.exe >/dev/null; else cp "$base" copy.exe; fi
-  [ "$code" = 200 ] || { tail -c +11 copy.exe | head -c 10 >part.exe && mv part.exe copy.exe; }
-  cmp body.bin copy.exe || fail "$label: not the $expected copy"
+  [ "$code" = 200 ] || cmp -s body.bin <(tail -c +11 copy.exe | head -c 10) || fail "$label: not the $expected range"
+  [ "$code" != 200 ] || cmp -s body.bin copy.exe || fail "$label: not the $expected copy"
   log_line "$work/edge/workerd.log" | grep -qF "\"outcome\":\"$outcome\"" || fail "$label: not logged $outcome"
   # shellcheck disable=SC2086
   curl -s -o module.bin ${args//STAMPED/$grace_etag} "http://127.0.0.1:$nginx_port$path"
@@ -340,6 +341,31 @@ edge_bindings=
 "$tool" stamp --value=src=second origin/base.exe expected-second.exe >/dev/null
 curl -sf -o got-second.exe "$(link --value=src=second --file-name=second.exe)" &&
   cmp got-second.exe expected-second.exe || fail "the catalogue's second file"
+# Downloads as people make them, counted from the Worker's JSON log lines by
+# the documented jq command: whole, resumed, interrupted, segmented, HEAD.
+{ cat "$small" && head -c 32000000 /dev/zero; } >unsigned-big.exe
+osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned-big.exe \
+  -out signed-big.exe >/dev/null
+"$tool" reserve signed-big.exe origin/big.exe >/dev/null && rm unsigned-big.exe signed-big.exe
+"$tool" plan origin/big.exe >big-plan.json
+edge_catalogue big.exe http://origin/releases/big.exe big-plan.json >big-catalogue.json
+edge_config "$work/counts" big-catalogue.json /download/ k1
+edge_start "$work/counts" "$origin" 127.0.0.1:0 k1.key || fail "workerd (counts) did not start"
+counts_pid=$edge_pid counts_port=$edge_port
+big_link() {
+  "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
+    --file-name=big.exe "http://127.0.0.1:$counts_port/download" | tail -1
+}
+mkdir counts && cd counts
+drive_downloads big_link
+for _ in $(seq 100); do
+  [ "$(grep -ac '^{' "$work/counts/workerd.log")" -lt "$download_requests" ] || break
+  sleep 0.1
+done
+grep -a '^{' "$work/counts/workerd.log" >counts.log
+check_download_counts counts.log
+cd "$work"
+
 # The differential run: every kind of link through the Worker and the module.
 node "$here/differential_test.mjs" "$tool" "$work" "http://127.0.0.1:$main_port/download/$name" \
   "$module/$name" "$(realpath "$here/../testdata/link_token_fuzzer")" \
@@ -350,7 +376,7 @@ node "$here/differential_test.mjs" "$tool" "$work" "http://127.0.0.1:$main_port/
 
 # Whatever the links, the origin was asked for the one fixed URL only.
 [ -s origin.log ] || fail "the origin was never asked"
-if grep -v '"GET /releases/\(mirelo_browser_setup\.exe\|base\.exe\|none\.exe\|stale\.exe\|catalogue\.json\|none\.json\) HTTP/1.1"' origin.log; then
+if grep -v '"GET /releases/\(mirelo_browser_setup\.exe\|base\.exe\|none\.exe\|stale\.exe\|big\.exe\|catalogue\.json\|none\.json\) HTTP/1.1"' origin.log; then
   fail "the origin was asked for another URL"
 fi
 # The deployment file, as `wrangler deploy` reads it, offline: its Worker
