@@ -356,7 +356,7 @@ big_link() {
   "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
     --file-name=big.exe "http://127.0.0.1:$counts_port/download" | tail -1
 }
-mkdir counts && cd counts
+mkdir downloads && cd downloads
 drive_downloads big_link
 for _ in $(seq 100); do
   [ "$(grep -ac '^{' "$work/counts/workerd.log")" -lt "$download_requests" ] || break
