@@ -95,8 +95,9 @@ origin_config() { edge_origin_config "$download/nginx.conf" "$1" "$download" "$d
 trap 'edge_stop; nginx_stop' EXIT
 nginx_start "$download" origin_config /releases/mirelo_browser_setup.exe ||
   { echo "demo.sh: the origin did not start" >&2; exit 1; }
-edge_config "$download/edge" "$download/plan.json" mirelo_browser_setup.exe /download/ \
-  http://origin/releases/mirelo_browser_setup.exe demo
+edge_catalogue mirelo_browser_setup.exe http://origin/releases/mirelo_browser_setup.exe \
+  "$download/plan.json" >"$download/catalogue.json"
+edge_config "$download/edge" "$download/catalogue.json" /download/ demo
 edge_start "$download/edge" "127.0.0.1:$nginx_port" 127.0.0.1:0 "$download/demo.key" ||
   { echo "demo.sh: workerd did not start" >&2; exit 1; }
 edge_link="http://127.0.0.1:$edge_port/download/${link#*/download/}"
