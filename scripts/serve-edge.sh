@@ -34,7 +34,7 @@ edge_start "$work/edge" "127.0.0.1:$nginx_port" "127.0.0.1:$port" "$key_file" ||
   { echo "serve-edge.sh: workerd did not start on 127.0.0.1:$port" >&2; exit 1; }
 
 echo "serving $base through the Worker on 127.0.0.1:$port (origin: nginx on 127.0.0.1:$nginx_port)"
-echo "reasons for unattributed downloads: $work/edge/workerd.log; the origin's log: $work/origin.log"
+echo "the Worker's log (a JSON line per request): $work/edge/workerd.log; the origin's log: $work/origin.log"
 # The tool refuses a key file that is not private, as nginx would.
 serve_link src=serve-edge-demo "http://127.0.0.1:$port/download"
 wait "$edge_pid"
