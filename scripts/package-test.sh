@@ -111,6 +111,7 @@ forged link|$(link 2026b $((soon + 3600)))|releases/mirelo_browser_setup.exe|for
 expired link|$expiring|releases/mirelo_browser_setup.exe|expired|expired ""
 ROWS
 nginx_stop
+"$top/scripts/doc-test.sh" operator || fail "the operator's shell blocks in docs/"
 
 dpkg --purge "${packages[@]}" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
 while read -r path; do [ ! -e "$path" ] || fail "$path is left after the purge"; done <"$work/new-paths"
