@@ -342,7 +342,8 @@ edge_bindings=
 curl -sf -o got-second.exe "$(link --value=src=second --file-name=second.exe)" &&
   cmp got-second.exe expected-second.exe || fail "the catalogue's second file"
 # Downloads as people make them, counted from the Worker's JSON log lines by
-# the documented jq command: whole, resumed, interrupted, segmented, HEAD.
+# the jq command of docs/serving-edge.md (testing/download_counts.sh runs the
+# same): whole, resumed, interrupted, segmented, HEAD.
 { cat "$small" && head -c 32000000 /dev/zero; } >unsigned-big.exe
 osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned-big.exe \
   -out signed-big.exe >/dev/null
@@ -365,6 +366,8 @@ done
 grep -a '^{' "$work/counts/workerd.log" >counts.log
 check_download_counts counts.log
 cd "$work"
+count_command=$(grep -o "jq -r '[^']*'" "$here/../../testing/download_counts.sh")
+grep -qF "$count_command" "$here/../../docs/serving-edge.md" || fail "docs/serving-edge.md counts otherwise"
 
 # The differential run: every kind of link through the Worker and the module.
 node "$here/differential_test.mjs" "$tool" "$work" "http://127.0.0.1:$main_port/download/$name" \

@@ -58,8 +58,9 @@ refuse "holds a NUL byte (byte 1)" --value-file=nul.bin "$image" out.exe
 refuse "cannot carry a value that holds" --value=a:CHANNEL_INFOb --form=delimited "$image" out.exe
 refuse "4097 bytes long" --value="$(head -c 4097 /dev/zero | tr '\0' a)" "$image" out.exe
 if ls -a | grep -q stamping; then fail "a temporary file was left behind"; fi
-status=0; "$tool" read plain.bin 2>/dev/null || status=$?
+status=0; message=$("$tool" read plain.bin 2>&1) || status=$?
 [ $status -eq 1 ] || fail "read of a file without a record exits $status"
+[ "$message" = "mir_attribution: plain.bin: no CHANNEL_INFO record found" ] || fail "read: $message"
 
 # A read-only input is only read; the output is an ordinary file.
 cp "$image" readonly.exe
