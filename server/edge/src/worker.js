@@ -131,7 +131,7 @@ async function serve(request, settings, log) {
   const { size, etag: baseEtag } = file.plan;
   const stamp = await stampFor(settings, file, token, request.headers);
   log.outcome = stamp.code ?? "stamped";
-  if (stamp.value) log.value = new TextDecoder().decode(stamp.value);
+  if (stamp.slot) log.value = new TextDecoder().decode(stamp.value);
   if (token !== "" && stamp.reason) log.reason = stamp.reason;
   const etag = stamp.etag ?? baseEtag;
   const decision = decideRange(request.headers, size, etag);
