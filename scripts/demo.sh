@@ -66,11 +66,9 @@ download="$top/build/demo-download"
 rm -rf "$download"
 mkdir -p "$download/downloaded"
 build native "$top/build/demo-native-build.log" --target mir_attribution ngx_http_mir_attribution_module
-sign "$launcher" "$download/signed.exe"
-echo "signed the launcher with a throw-away certificate: $download/signed.exe"
 base="$download/mirelo_browser_setup.exe"
-"$tool" reserve "$download/signed.exe" "$base" >/dev/null
-echo "reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
+reserve_test_base "$launcher" "$base"
+echo "signed the launcher with a throw-away certificate and reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
 make_key "$download/demo.key"
 demo_config() { download_config "$download/nginx.conf" "$1" "$download" "$base" demo "$download/demo.key"; }
 trap nginx_stop EXIT
@@ -78,8 +76,7 @@ nginx_start "$download" demo_config /download/mirelo_browser_setup.exe ||
   { echo "demo.sh: nginx did not start" >&2; exit 1; }
 echo "nginx (Debian's, with the module) serves it on 127.0.0.1:$nginx_port"
 value="src=demo-campaign&utm_medium=email"
-link=$("$tool" link --key-file="$download/demo.key" --key-id=demo --expires=$(($(date +%s) + 3600)) \
-  --value="$value" "http://127.0.0.1:$nginx_port/download" | tail -1)
+link=$(make_link "$download/demo.key" demo 3600 "http://127.0.0.1:$nginx_port/download" --value="$value")
 echo "signed link for $value: $link"
 downloaded="$download/downloaded/mirelo_browser_setup.exe"
 curl -sf -o "$downloaded" "$link"
@@ -87,7 +84,6 @@ nginx_stop
 echo "downloaded with curl: $downloaded ($(stat -c %s "$downloaded") bytes, the base's size)"
 
 echo "=== the same link through the edge: the Worker under workerd, nginx as its static origin"
-source "$top/server/edge/edge_run.sh"
 mkdir -p "$download/origin"
 ln -sfn "$base" "$download/origin/mirelo_browser_setup.exe"
 "$tool" plan "$base" >"$download/plan.json"
