@@ -68,7 +68,8 @@ mkdir -p "$download/downloaded"
 build native "$top/build/demo-native-build.log" --target mir_attribution ngx_http_mir_attribution_module
 base="$download/mirelo_browser_setup.exe"
 reserve_test_base "$launcher" "$base"
-echo "signed the launcher with a throw-away certificate and reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
+echo "signed the launcher with a throw-away certificate: $download/cert.pem"
+echo "reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
 make_key "$download/demo.key"
 demo_config() { download_config "$download/nginx.conf" "$1" "$download" "$base" demo "$download/demo.key"; }
 trap nginx_stop EXIT

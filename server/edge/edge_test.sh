@@ -220,9 +220,9 @@ while IFS='|' read -r label path status logged; do
 done <<EOF
 missing|/download/$name|200|{"outcome":"no-token","value":"","path":"/download/$name","range":"0-$((size - 1))/$size","status":200,"last_byte":1,"completed":1}
 expired|/download/$(by_hand src=old $(($(date +%s) - 10)))/$name|200|"outcome":"expired","value":""
-unknown key id|/download/$("$tool" link --key-file=k3.key --key-id=k3 --expires=$future --value=a x | cut -d/ -f2)/$name|200|no key has the token's id k3
+unknown key id|/download/$(make_link k3.key k3 600 x --value=a | cut -d/ -f2)/$name|200|no key has the token's id k3
 forged|/download/$(by_hand src=web $future k3.key)/$name|200|"outcome":"forged"
-for another file|/download/$("$tool" link --key-file=k1.key --key-id=k1 --expires=$future --value=a --file-name=other.exe x | cut -d/ -f2)/$name|200|MAC does not match
+for another file|/download/$(make_link k1.key k1 600 x --value=a --file-name=other.exe | cut -d/ -f2)/$name|200|MAC does not match
 malformed|/download/not-a-token/$name|200|fewer than four fields
 empty token|/download//$name|200|"outcome":"no-token"
 another file name|/download/$token/other.exe|404|"outcome":""

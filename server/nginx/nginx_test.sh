@@ -198,8 +198,8 @@ a query in the prefix|1|URL prefix|$name|$((now + 600))|http://127.0.0.1/a?b=
 EOF
 # Names nginx decodes from the printed link back to the name that was signed.
 for i in "${!name_formats[@]}"; do
-  got=$("$tool" link --key-file=k1.key --key-id=k1 --expires=$((now + 600)) --value-file=ascii.value \
-    --file-name="$(printf "${name_formats[$i]}")" "http://127.0.0.1:$port/names/$i/")
+  got=$(make_link k1.key k1 600 "http://127.0.0.1:$port/names/$i/" --value-file=ascii.value \
+    --file-name="$(printf "${name_formats[$i]}")")
   curl -sf "$got" | cmp - expected-ascii.exe || fail "the name ${name_formats[$i]}: $got"
 done
 
