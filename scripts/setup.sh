@@ -18,7 +18,7 @@ say() { echo "setup: $*" >&2; }
 packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
           nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk
-          softhsm2 opensc libengine-pkcs11-openssl)
+          softhsm2 opensc libengine-pkcs11-openssl nsis)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -30,7 +30,7 @@ done
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
                x86_64-w64-mingw32-objdump clang clang++ ld.lld osslsigncode openssl cmake ninja \
-               pkg-config curl wrk pkcs11-tool softhsm2-util; do
+               pkg-config curl wrk pkcs11-tool softhsm2-util makensis; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done
 [ -x /usr/sbin/nginx ] || absent+=("/usr/sbin/nginx")
