@@ -10,7 +10,8 @@
 # launcher's one heap buffer that no streaming installer pays), cp of both
 # payloads and a do-nothing Windows program under Wine; the launcher against
 # NSIS, raw and less the floor; and where the launcher's time goes, from the
-# timestamps of its own log.
+# timestamps of its own log, and step by step in its extraction of the
+# installer (the same calls, timed by a program of their own).
 #   scripts/benchmark-launcher.sh [ROUNDS]   (default 7; run after scripts/demo.sh)
 source "$(dirname "$0")/common.sh"
 rounds=${1:-7}
@@ -32,7 +33,7 @@ echo "building the launcher with the shipped payload sizes..."
 MIR_VERSION=$(cmake -P "$top/cmake/version.cmake" 2>&1) "$top/scripts/build-launcher.sh" "$work/guide.exe" "$work/installer.exe" "$work/launcher.exe" >/dev/null
 ls -l "$work/launcher.exe"
 
-echo "building the NSIS peer and the native floor..."
+echo "building the NSIS peer, the native floor and the extraction steps..."
 # The launcher's job in NSIS: both payloads into a folder of the temporary
 # directory, the installer started with --silent and waited for, the folder
 # removed, the installer's exit code returned.
@@ -56,6 +57,7 @@ EOF
 logged "$work/makensis.log" "makensis" makensis -V2 "$work/peer.nsi"
 ls -l "$work/nsis.exe"
 build native "$work/native-build.log" --target first_touch_floor
+build windows "$work/windows-build.log" --target extraction_steps
 floor="$top/build/native/bin/first_touch_floor"
 
 wine_run="$top/build/windows/wine-run"
@@ -64,12 +66,18 @@ temp="$top/build/windows/wineprefix/drive_c/users/$(id -un)/Temp"
 log="$temp/mir_setup_launcher.log"
 results="$work/results.txt"
 phases="$work/phases.txt"
+steps="$top/build/windows/bin/extraction_steps.exe"
+steps_results="$work/steps.txt"
 : >"$results"
 : >"$phases"
+: >"$steps_results"
 clock() { date +%H%M%S.%N; }  # local time of day, as the launcher's log writes it
 measure() {  # label, command...: wall seconds and peak resident memory of one run
   local label=$1
   shift
+  # No run pays for the write-out of what the one before left dirty (a file
+  # Wine truncated is written out when it is closed, even if deleted at once).
+  sync
   /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
   read -r seconds kilobytes <"$work/time.txt"
   printf '%s\t%s\t%s\n' "$label" "$seconds" "$kilobytes" >>"$results"
@@ -102,7 +110,6 @@ phases() {
       phase("whole run", seconds(start), seconds(end))
     }' "$log"
 }
-sync
 labels=("native first touch (floor)" "cp of both payloads" "do-nothing program under Wine"
         "NSIS peer --silent under Wine" "launcher --silent under Wine")
 for ((round = 1; round <= rounds; round++)); do
@@ -116,6 +123,10 @@ for ((round = 1; round <= rounds; round++)); do
   start=$(clock)
   measure "${labels[4]}" "$wine_run" "$work/launcher.exe" --silent
   phases "$start" "$(clock)" >>"$phases"
+  rm -f "$temp/payload.bin"
+  sync
+  "$wine_run" "$steps" "Z:${work//\//\\}\\installer.exe" 'C:\users\'"$(id -un)"'\Temp' |
+    tr -d '\r' >>"$steps_results"
 done
 "$wine_run" --stop
 
@@ -140,15 +151,21 @@ awk -v lf="$launcher_fastest" -v lm="$launcher_median" -v ff="$floor_fastest" -v
     printf "launcher / NSIS:                 %5.2f fastest, %5.2f median\n", lf / nf, lm / nm
     printf "(launcher - floor) / NSIS:       %5.2f fastest, %5.2f median\n", (lf - ff) / nf, (lm - fm) / nm
     printf "launcher peak memory, highest:   %.0f MiB (limit 480 MiB)\n", peak / 1024 }'
+# medians FILE UNIT: the median of each step's values, steps in their order.
+medians() {
+  awk -F'\t' -v unit="$2" '{ if (!($1 in n)) order[++count] = $1; v[$1, ++n[$1]] = $2 }
+    END {
+      for (i = 1; i <= count; i++) {
+        p = order[i]; m = n[p]
+        for (a = 1; a <= m; a++) for (b = a + 1; b <= m; b++)
+          if (v[p, b] < v[p, a]) { t = v[p, a]; v[p, a] = v[p, b]; v[p, b] = t }
+        printf "  %-58s %7.3f %s\n", p, v[p, int((m + 1) / 2)], unit
+      }
+    }' "$1"
+}
 echo "where the launcher's time goes, from its log (ms resolution), median of the rounds:"
-awk -F'\t' '{ if (!($1 in n)) order[++count] = $1; v[$1, ++n[$1]] = $2 }
-  END {
-    for (i = 1; i <= count; i++) {
-      p = order[i]; m = n[p]
-      for (a = 1; a <= m; a++) for (b = a + 1; b <= m; b++)
-        if (v[p, b] < v[p, a]) { t = v[p, a]; v[p, a] = v[p, b]; v[p, b] = t }
-      printf "  %-52s %7.3f s\n", p, v[p, int((m + 1) / 2)]
-    }
-  }' "$phases"
+medians "$phases" s
+echo "its extraction of the installer step by step (extraction_steps.exe, the same calls), median:"
+medians "$steps_results" ms
 echo "--- the last run's log"
 cut -c1-140 "$log"
