@@ -12,9 +12,13 @@
 # NSIS, raw and less the floor; and where the launcher's time goes, from the
 # timestamps of its own log, and step by step in its extraction of the
 # installer (the same calls, timed by a program of their own).
-#   scripts/benchmark-launcher.sh [ROUNDS]   (default 7; run after scripts/demo.sh)
+# A second launcher built the same way (an earlier version, say) can run in
+# the same rounds, for a before and after under the same load.
+#   scripts/benchmark-launcher.sh [ROUNDS [OTHER_LAUNCHER.exe]]   (default 7; run after scripts/demo.sh)
 source "$(dirname "$0")/common.sh"
 rounds=${1:-7}
+other=${2:+$(realpath "$2")}
+[ -z "$other" ] || [ -f "$other" ] || { echo "no such launcher: $2" >&2; exit 2; }
 work="$top/build/benchmark"
 mkdir -p "$work"
 probe="$top/build/windows/bin/payload_probe.exe"
@@ -112,6 +116,7 @@ phases() {
 }
 labels=("native first touch (floor)" "cp of both payloads" "do-nothing program under Wine"
         "NSIS peer --silent under Wine" "launcher --silent under Wine")
+[ -z "$other" ] || labels+=("other launcher --silent")
 for ((round = 1; round <= rounds; round++)); do
   printf '%s\t%s\t0\n' "${labels[0]}" "$("$floor")" >>"$results"
   rm -rf "$work/copy"
@@ -120,9 +125,12 @@ for ((round = 1; round <= rounds; round++)); do
   measure "${labels[2]}" "$wine_run" "$probe"
   rm -rf "$temp/NsisPeer"
   measure "${labels[3]}" "$wine_run" "$work/nsis.exe"
+  # The two launchers take turns at going first.
+  [ -z "$other" ] || ((round % 2)) || measure "${labels[5]}" "$wine_run" "$other" --silent
   start=$(clock)
   measure "${labels[4]}" "$wine_run" "$work/launcher.exe" --silent
   phases "$start" "$(clock)" >>"$phases"
+  [ -z "$other" ] || ! ((round % 2)) || measure "${labels[5]}" "$wine_run" "$other" --silent
   rm -f "$temp/payload.bin"
   sync
   "$wine_run" "$steps" "Z:${work//\//\\}\\installer.exe" 'C:\users\'"$(id -un)"'\Temp' |
@@ -143,14 +151,16 @@ for label in "${labels[@]}"; do
 done
 read -r floor_fastest floor_median < <(stat "${labels[0]}" 2 "$results")
 read -r nsis_fastest nsis_median < <(stat "${labels[3]}" 2 "$results")
-read -r launcher_fastest launcher_median < <(stat "${labels[4]}" 2 "$results")
-read -r _ peak_max < <(awk -F'\t' -v l="${labels[4]}" '$1 == l { print $3 }' "$results" | sort -g |
-  awk '{ v = $1 } END { print 0, v }')
-awk -v lf="$launcher_fastest" -v lm="$launcher_median" -v ff="$floor_fastest" -v fm="$floor_median" \
-  -v nf="$nsis_fastest" -v nm="$nsis_median" -v peak="$peak_max" 'BEGIN {
-    printf "launcher / NSIS:                 %5.2f fastest, %5.2f median\n", lf / nf, lm / nm
-    printf "(launcher - floor) / NSIS:       %5.2f fastest, %5.2f median\n", (lf - ff) / nf, (lm - fm) / nm
-    printf "launcher peak memory, highest:   %.0f MiB (limit 480 MiB)\n", peak / 1024 }'
+for label in "${labels[@]:4}"; do
+  read -r launcher_fastest launcher_median < <(stat "$label" 2 "$results")
+  peak_max=$(awk -F'\t' -v l="$label" '$1 == l { print $3 }' "$results" | sort -g | tail -1)
+  echo "${label%% --silent*}:"
+  awk -v lf="$launcher_fastest" -v lm="$launcher_median" -v ff="$floor_fastest" \
+    -v fm="$floor_median" -v nf="$nsis_fastest" -v nm="$nsis_median" -v peak="$peak_max" 'BEGIN {
+      printf "  / NSIS:                 %5.2f fastest, %5.2f median\n", lf / nf, lm / nm
+      printf "  (- floor) / NSIS:       %5.2f fastest, %5.2f median\n", (lf - ff) / nf, (lm - fm) / nm
+      printf "  peak memory, highest:   %.0f MiB (limit 480 MiB)\n", peak / 1024 }'
+done
 # medians FILE UNIT: the median of each step's values, steps in their order.
 medians() {
   awk -F'\t' -v unit="$2" '{ if (!($1 in n)) order[++count] = $1; v[$1, ++n[$1]] = $2 }
