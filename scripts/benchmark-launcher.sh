@@ -76,13 +76,17 @@ steps_results="$work/steps.txt"
 : >"$phases"
 : >"$steps_results"
 clock() { date +%H%M%S.%N; }  # local time of day, as the launcher's log writes it
-measure() {  # label, command...: wall seconds and peak resident memory of one run
+# measure LABEL COMMAND...: wall seconds and peak resident memory of one
+# run; its start and end times of day in started and ended.
+measure() {
   local label=$1
   shift
   # No run pays for the write-out of what the one before left dirty (a file
   # Wine truncated is written out when it is closed, even if deleted at once).
   sync
+  started=$(clock)
   /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
+  ended=$(clock)
   read -r seconds kilobytes <"$work/time.txt"
   printf '%s\t%s\t%s\n' "$label" "$seconds" "$kilobytes" >>"$results"
 }
@@ -127,9 +131,8 @@ for ((round = 1; round <= rounds; round++)); do
   measure "${labels[3]}" "$wine_run" "$work/nsis.exe"
   # The two launchers take turns at going first.
   [ -z "$other" ] || ((round % 2)) || measure "${labels[5]}" "$wine_run" "$other" --silent
-  start=$(clock)
   measure "${labels[4]}" "$wine_run" "$work/launcher.exe" --silent
-  phases "$start" "$(clock)" >>"$phases"
+  phases "$started" "$ended" >>"$phases"
   [ -z "$other" ] || ! ((round % 2)) || measure "${labels[5]}" "$wine_run" "$other" --silent
   rm -f "$temp/payload.bin"
   sync
