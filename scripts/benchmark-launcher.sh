@@ -74,6 +74,7 @@ steps="$top/build/windows/bin/extraction_steps.exe"
 steps_results="$work/steps.txt"
 : >"$results"
 : >"$phases"
+: >"$phases.other"
 : >"$steps_results"
 clock() { date +%H%M%S.%N; }  # local time of day, as the launcher's log writes it
 # measure LABEL COMMAND...: wall seconds and peak resident memory of one
@@ -118,6 +119,10 @@ phases() {
       phase("whole run", seconds(start), seconds(end))
     }' "$log"
 }
+run_other() {
+  measure "${labels[5]}" "$wine_run" "$other" --silent
+  phases "$started" "$ended" >>"$phases.other"
+}
 labels=("native first touch (floor)" "cp of both payloads" "do-nothing program under Wine"
         "NSIS peer --silent under Wine" "launcher --silent under Wine")
 [ -z "$other" ] || labels+=("other launcher --silent")
@@ -130,10 +135,10 @@ for ((round = 1; round <= rounds; round++)); do
   rm -rf "$temp/NsisPeer"
   measure "${labels[3]}" "$wine_run" "$work/nsis.exe"
   # The two launchers take turns at going first.
-  [ -z "$other" ] || ((round % 2)) || measure "${labels[5]}" "$wine_run" "$other" --silent
+  [ -z "$other" ] || ((round % 2)) || run_other
   measure "${labels[4]}" "$wine_run" "$work/launcher.exe" --silent
   phases "$started" "$ended" >>"$phases"
-  [ -z "$other" ] || ! ((round % 2)) || measure "${labels[5]}" "$wine_run" "$other" --silent
+  [ -z "$other" ] || ! ((round % 2)) || run_other
   rm -f "$temp/payload.bin"
   sync
   "$wine_run" "$steps" "Z:${work//\//\\}\\installer.exe" 'C:\users\'"$(id -un)"'\Temp' |
@@ -178,6 +183,10 @@ medians() {
 }
 echo "where the launcher's time goes, from its log (ms resolution), median of the rounds:"
 medians "$phases" s
+if [ -n "$other" ]; then
+  echo "the same for the other launcher:"
+  medians "$phases.other" s
+fi
 echo "its extraction of the installer step by step (extraction_steps.exe, the same calls), median:"
 medians "$steps_results" ms
 echo "--- the last run's log"
