@@ -119,26 +119,31 @@ phases() {
       phase("whole run", seconds(start), seconds(end))
     }' "$log"
 }
+run_nsis() {
+  rm -rf "$temp/NsisPeer"
+  measure "${labels[3]}" "$wine_run" "$work/nsis.exe"
+}
+run_launcher() {
+  measure "${labels[4]}" "$wine_run" "$work/launcher.exe" --silent
+  phases "$started" "$ended" >>"$phases"
+}
 run_other() {
   measure "${labels[5]}" "$wine_run" "$other" --silent
   phases "$started" "$ended" >>"$phases.other"
 }
 labels=("native first touch (floor)" "cp of both payloads" "do-nothing program under Wine"
         "NSIS peer --silent under Wine" "launcher --silent under Wine")
-[ -z "$other" ] || labels+=("other launcher --silent")
+peers=(run_nsis run_launcher)
+[ -z "$other" ] || labels+=("other launcher --silent") peers+=(run_other)
 for ((round = 1; round <= rounds; round++)); do
   printf '%s\t%s\t0\n' "${labels[0]}" "$("$floor")" >>"$results"
   rm -rf "$work/copy"
   mkdir -p "$work/copy"
   measure "${labels[1]}" cp "$work/guide.exe" "$work/installer.exe" "$work/copy/"
   measure "${labels[2]}" "$wine_run" "$probe"
-  rm -rf "$temp/NsisPeer"
-  measure "${labels[3]}" "$wine_run" "$work/nsis.exe"
-  # The two launchers take turns at going first.
-  [ -z "$other" ] || ((round % 2)) || run_other
-  measure "${labels[4]}" "$wine_run" "$work/launcher.exe" --silent
-  phases "$started" "$ended" >>"$phases"
-  [ -z "$other" ] || ! ((round % 2)) || run_other
+  # NSIS and the launchers take turns at going first: what ran just before
+  # matters (memory that it freed is cheaper to touch again for a while).
+  for ((i = 0; i < ${#peers[@]}; i++)); do "${peers[(i + round) % ${#peers[@]}]}"; done
   rm -f "$temp/payload.bin"
   sync
   "$wine_run" "$steps" "Z:${work//\//\\}\\installer.exe" 'C:\users\'"$(id -un)"'\Temp' |
