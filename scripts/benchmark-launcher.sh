@@ -14,9 +14,10 @@
 # installer (the same calls, timed by a program of their own).
 # A second launcher built the same way (an earlier version, say) can run in
 # the same rounds, for a before and after under the same load.
-#   scripts/benchmark-launcher.sh [ROUNDS [OTHER_LAUNCHER.exe]]   (default 7; run after scripts/demo.sh)
+#   scripts/benchmark-launcher.sh [ROUNDS [OTHER_LAUNCHER.exe]]   (default 8; with another
+#   launcher, a multiple of 6 runs every order equally often; run after scripts/demo.sh)
 source "$(dirname "$0")/common.sh"
-rounds=${1:-7}
+rounds=${1:-8}
 other=${2:+$(realpath "$2")}
 [ -z "$other" ] || [ -f "$other" ] || { echo "no such launcher: $2" >&2; exit 2; }
 work="$top/build/benchmark"
@@ -133,17 +134,19 @@ run_other() {
 }
 labels=("native first touch (floor)" "cp of both payloads" "do-nothing program under Wine"
         "NSIS peer --silent under Wine" "launcher --silent under Wine")
-peers=(run_nsis run_launcher)
-[ -z "$other" ] || labels+=("other launcher --silent") peers+=(run_other)
+peers=(run_nsis run_launcher) orders=("0 1" "1 0")
+[ -z "$other" ] || labels+=("other launcher --silent") peers+=(run_other) \
+  orders=("0 1 2" "2 1 0" "1 2 0" "0 2 1" "2 0 1" "1 0 2")
 for ((round = 1; round <= rounds; round++)); do
   printf '%s\t%s\t0\n' "${labels[0]}" "$("$floor")" >>"$results"
   rm -rf "$work/copy"
   mkdir -p "$work/copy"
   measure "${labels[1]}" cp "$work/guide.exe" "$work/installer.exe" "$work/copy/"
   measure "${labels[2]}" "$wine_run" "$probe"
-  # NSIS and the launchers take turns at going first: what ran just before
-  # matters (memory that it freed is cheaper to touch again for a while).
-  for ((i = 0; i < ${#peers[@]}; i++)); do "${peers[(i + round) % ${#peers[@]}]}"; done
+  # NSIS and the launchers run in every order in turn, so that each follows
+  # each as often: what ran just before matters (the memory it freed, the
+  # processes it left ending).
+  for i in ${orders[round % ${#orders[@]}]}; do "${peers[i]}"; done
   rm -f "$temp/payload.bin"
   sync
   "$wine_run" "$steps" "Z:${work//\//\\}\\installer.exe" 'C:\users\'"$(id -un)"'\Temp' |
