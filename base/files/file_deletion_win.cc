@@ -119,9 +119,6 @@ uint32_t DeleteThroughHandle(HANDLE entry, FILE_BASIC_INFO basic) {
       ::SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition)));
 }
 
-// Deletes `path`: a file, a link (never what it points to), or a directory,
-// after the entries in it that match `pattern` when `recursive`. With
-// `skip_directories`, a directory or a link to one is left alone.
 // Opens `path` itself (a link is not followed) with `access`, shared for
 // reading and writing only.
 ScopedHandle OpenEntry(const PathValue& path, DWORD access) {
@@ -163,6 +160,9 @@ void EmptyHeldDirectory(const PathValue& path, std::wstring_view pattern) {
   if (kind.directory && !kind.link) (void)DeleteListedEntries(directory.Get(), path, pattern, true);
 }
 
+// Deletes `path`: a file, a link (never what it points to), or a directory,
+// after the entries in it that match `pattern` when `recursive`. With
+// `skip_directories`, a directory or a link to one is left alone.
 uint32_t DeleteEntry(const PathValue& path, std::wstring_view pattern, bool recursive,
                      bool skip_directories) {
   ScopedHandle entry = OpenEntry(path, DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES);
