@@ -15,11 +15,12 @@ say() { echo "setup: $*" >&2; }
 # headers, and the module's link finds Abseil through pkg-config.
 # softhsm2, opensc (pkcs11-tool) and the OpenSSL PKCS#11 engine: the test of
 # the signing in docs/releasing.md with a key kept in a token. iproute2: the
-# loopback of the network in which the docs' operator blocks run.
+# loopback of the network in which the docs' operator blocks run. jq: the
+# docs' download count. nsis: the launcher benchmark's peer.
 packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
           nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk jq
-          softhsm2 opensc libengine-pkcs11-openssl iproute2)
+          softhsm2 opensc libengine-pkcs11-openssl iproute2 nsis)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -31,7 +32,7 @@ done
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
                x86_64-w64-mingw32-objdump clang clang++ ld.lld osslsigncode openssl cmake ninja \
-               pkg-config curl wrk pkcs11-tool softhsm2-util ip; do
+               pkg-config curl wrk pkcs11-tool softhsm2-util ip makensis; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done
 [ -x /usr/sbin/nginx ] || absent+=("/usr/sbin/nginx")

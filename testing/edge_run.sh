@@ -5,13 +5,15 @@
 edge_dir=$(realpath "$(dirname "${BASH_SOURCE[0]}")/../server/edge")
 workerd_bin="$edge_dir/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 
+# edge_origin_location WORK DIR: the origin's nginx location, DIR's files as
+# static files under /releases/, with its own access log in WORK/origin.log.
+edge_origin_location() { echo "location /releases/ { alias $2/; access_log $1/origin.log; }"; }
+
 # edge_origin_config FILE PORT WORK DIR [LOCATIONS]: Debian's nginx as a plain
-# static origin serving DIR's files under /releases/, its access log in
-# WORK/origin.log, everything else of it inside WORK; LOCATIONS are added to
-# its server block (nginx_config, from nginx_run.sh).
+# static origin (edge_origin_location), everything else of it inside WORK;
+# LOCATIONS are added to its server block (nginx_config, from nginx_run.sh).
 edge_origin_config() {
-  nginx_config "$1" "$2" "$3" "" "location /releases/ { alias $4/; access_log $3/origin.log; } ${5:-}" \
-    "" error
+  nginx_config "$1" "$2" "$3" "" "$(edge_origin_location "$3" "$4") ${5:-}" "" error
 }
 
 # edge_catalogue NAME ORIGIN_URL PLAN_FILE [NAME ORIGIN_URL PLAN_FILE]...:

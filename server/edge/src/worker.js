@@ -42,8 +42,8 @@ async function stampFor(settings, file, token, headers) {
   if (token === "") return { code: "no-token", reason: "the link has no token" };
   const now = BigInt(Math.floor(Date.now() / 1000));
   const verified = await verifyLinkToken(settings.keys, token, file.fileName, now);
-  const resumable = verified.code === "expired" && verified.value && now > verified.expires &&
-    now <= verified.expires + settings.graceSeconds && headers.has("range");
+  const resumable = verified.code === "expired" && verified.value && now >= verified.expires &&
+    now - verified.expires < settings.graceSeconds && headers.has("range");
   if (verified.code && !resumable) return verified;
   const problem = valueProblem(verified.value);
   if (problem) {
