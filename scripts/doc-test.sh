@@ -140,7 +140,11 @@ operator_environment() {
   setup="mount --bind $s/etc /etc && mount --bind $s/srv /srv && mount --bind $s/log /var/log/nginx
 mount -t tmpfs run /run && mount -t tmpfs tmp /tmp && ip link set lo up
 export CURL_CA_BUNDLE=/etc/ssl/mirelo/dl.example.com.pem"
-  repeat=2 run operator "$top" unshare --mount --net --pid --fork --mount-proc
+  # In a chroot, / is no mount point and its mount's propagation cannot be
+  # changed from inside: it is left as the chroot's maker set it.
+  local propagation=private
+  mountpoint -q / || propagation=unchanged
+  repeat=2 run operator "$top" unshare --mount --propagation $propagation --net --pid --fork --mount-proc
 }
 
 case "${1:-}" in
