@@ -284,14 +284,10 @@ TEST(ReleaseBaseTest, IdentifiesABaseByWhatItsSignatureDoesNotCover) {
     SCOPED_TRACE(c.name);
     test_support::SyntheticImage image = test_support::ReservedSyntheticImage();
     c.change(image);
-    const auto read_at = [&image](uint64_t offset, installer::MutableByteSpan into) {
-      if (offset > image.bytes.size() || into.size() > image.bytes.size() - offset) return false;
-      std::copy_n(image.bytes.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
-      return true;
-    };
+    installer::MemorySource source(image.bytes);
     ReleaseBase release;
     std::string error;
-    EXPECT_EQ(FindReleaseBase(image.bytes.size(), read_at, release, error), !c.digest.empty());
+    EXPECT_EQ(FindReleaseBase(source, release, error), !c.digest.empty());
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     if (!c.digest.empty()) {
       EXPECT_EQ(base::HexEncode(release.digest), c.digest);

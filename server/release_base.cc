@@ -2,11 +2,10 @@
 
 namespace server {
 
-bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile::ReadAt& read_at,
-                     ReleaseBase& release, std::string& error) {
+bool FindReleaseBase(installer::ByteSource& source, ReleaseBase& release, std::string& error) {
   installer::SignedImage image;
   base::Sha256 digest;
-  if (!installer::ReadSignedImage(file_size, read_at, image, error) ||
+  if (!installer::ReadSignedImage(source, image, error) ||
       !installer::FindAttributionSlot(
           image, release.slot, error,
           [&digest](installer::ByteSpan bytes) { digest.Update(bytes); })) {

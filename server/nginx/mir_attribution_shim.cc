@@ -1,14 +1,12 @@
 #include "server/nginx/mir_attribution_shim.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "mir_installer_win/installer/byte_source_posix.h"
 #include "server/attributed_download.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
@@ -59,21 +57,11 @@ int mir_link_keys_add_file(mir_link_keys* keys, const char* id, size_t id_length
   return 0;
 }
 
-int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allocator,
-                  mir_text* reason) noexcept {
-  const auto read_at = [fd](uint64_t offset, installer::MutableByteSpan into) {
-    for (size_t done = 0; done < into.size();) {
-      const ssize_t got =
-          pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(offset + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      done += static_cast<size_t>(got);
-    }
-    return true;
-  };
+int mir_find_base(int fd, mir_base* base, mir_allocator allocator, mir_text* reason) noexcept {
+  const std::unique_ptr<installer::ByteSource> source = installer::BorrowedDescriptorSource(fd);
   server::ReleaseBase release;
   std::string error;
-  if (!server::FindReleaseBase(file_size, read_at, release, error)) {
+  if (!server::FindReleaseBase(*source, release, error)) {
     CopyText(error, allocator, *reason);
     return -1;
   }

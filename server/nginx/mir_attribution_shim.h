@@ -54,8 +54,7 @@ typedef struct {
 
 /* The release base open as `fd` (read with pread; not O_DIRECT): 0, or -1
  * with the reason it cannot be served as a base. */
-int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allocator,
-                  mir_text* reason) MIR_NOEXCEPT;
+int mir_find_base(int fd, mir_base* base, mir_allocator allocator, mir_text* reason) MIR_NOEXCEPT;
 
 typedef struct {
   int stamped;     /* 1: send base[0, slot_offset) and the slot's bytes */

@@ -267,8 +267,8 @@ static ngx_int_t ngx_http_mir_attribution_examine(ngx_http_mir_attribution_file_
   file->uniq = ngx_file_uniq(info);
   file->size = ngx_file_size(info);
   file->mtime = ngx_file_mtime(info);
-  file->usable = mir_find_base(fd, (uint64_t)file->size, &file->base,
-                               ngx_http_mir_attribution_allocator(pool), reason) == 0;
+  file->usable =
+      mir_find_base(fd, &file->base, ngx_http_mir_attribution_allocator(pool), reason) == 0;
 
   return file->usable ? NGX_OK : NGX_DECLINED;
 }

@@ -28,7 +28,7 @@ int Reserve(std::span<const Argument> arguments) {
     return Refuse(in, error);
   }
   installer::RecordPlace place;
-  if (!LauncherReads(edit, input.read, &place).empty()) {
+  if (!LauncherReads(edit, *input.file, &place).empty()) {
     return Refuse(
         in, "the launcher would find a value in the base: " + DescribeRecordPlace(place, image));
   }

@@ -14,11 +14,18 @@ namespace {
 using test_support::BaseSyntheticImage;
 using test_support::SyntheticImage;
 
+// The bytes from `offset` of the copy that `edit` makes of `image`.
+bool ReadStamped(const StampEdit& edit, uint64_t offset, installer::MutableByteSpan into,
+                 installer::ByteSpan image) {
+  installer::MemorySource source(image);
+  uint32_t error = 0;
+  return StampedSource(edit, source).ReadAt(offset, into, error);
+}
+
 installer::SignedImage Read(const std::vector<uint8_t>& image) {
   installer::SignedImage signed_image;
   std::string error;
-  EXPECT_TRUE(
-      installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image, error));
+  EXPECT_TRUE(test_support::ReadSignedImageOf(image, signed_image, error));
   return signed_image;
 }
 
@@ -27,8 +34,7 @@ bool Plan(const std::vector<uint8_t>& image, std::string_view value, RecordForm 
   std::string record;
   installer::SignedImage signed_image;
   return installer::EncodeRecord(value, form, record, error) &&
-         installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
-                                    error) &&
+         test_support::ReadSignedImageOf(image, signed_image, error) &&
          PlanStamp(signed_image, record, edit, error);
 }
 
@@ -42,13 +48,12 @@ std::vector<uint8_t> Stamped(const std::vector<uint8_t>& image, std::string_view
     return {};
   }
   std::vector<uint8_t> stamped(edit.stamped_size());
-  EXPECT_TRUE(edit.ReadStamped(0, stamped, test_support::ReadAtOf(image)));
+  EXPECT_TRUE(ReadStamped(edit, 0, stamped, image));
   return stamped;
 }
 
 std::string LauncherReads(const std::vector<uint8_t>& image) {
-  installer::ReadAtAttributionFile file = test_support::MemoryAttributionFile(image);
-  return installer::FindAttributionInFile(file);
+  return installer::FindAttributionInFile(std::make_unique<installer::MemorySource>(image));
 }
 
 TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
@@ -176,7 +181,7 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
     ASSERT_TRUE(Plan(image, "new", RecordForm::kTrailer, edit, error)) << error;
     edit.checksum = 0x12345678;
     std::vector<uint8_t> copy(edit.stamped_size());
-    ASSERT_TRUE(edit.ReadStamped(0, copy, test_support::ReadAtOf(image)));
+    ASSERT_TRUE(ReadStamped(edit, 0, copy, image));
     std::vector<uint8_t> in_place = image;
     const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
     for (const StampEdit::Write& write : writes) {
@@ -205,7 +210,7 @@ TEST(StampTest, ReservingAndFillingABase) {
   ASSERT_TRUE(
       PlanStamp(Read(image), std::string(installer::kAttributionSlotSize, '\0'), edit, error));
   std::vector<uint8_t> reserved(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, reserved, test_support::ReadAtOf(image)));
+  ASSERT_TRUE(ReadStamped(edit, 0, reserved, image));
   EXPECT_EQ(reserved, test_support::ReservedSyntheticImage().bytes);
   EXPECT_EQ(LauncherReads(reserved), "");
 
@@ -217,7 +222,7 @@ TEST(StampTest, ReservingAndFillingABase) {
   EXPECT_EQ(writes[0].offset, reserved.size() - installer::kAttributionSlotSize);
   EXPECT_EQ(writes[0].bytes.size(), installer::kAttributionSlotSize);
   std::vector<uint8_t> stamped(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, stamped, test_support::ReadAtOf(reserved)));
+  ASSERT_TRUE(ReadStamped(edit, 0, stamped, reserved));
   EXPECT_TRUE(std::equal(reserved.begin(), reserved.begin() + 0x210, stamped.begin()));
   EXPECT_EQ(stamped.size(), reserved.size());
   EXPECT_EQ(LauncherReads(stamped), "src=base");
@@ -233,20 +238,19 @@ TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {
   ASSERT_TRUE(Plan(image, "pieces", RecordForm::kTrailer, edit, error));
   edit.checksum = 0xAABBCCDD;
   std::vector<uint8_t> whole(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, whole, test_support::ReadAtOf(image)));
+  ASSERT_TRUE(ReadStamped(edit, 0, whole, image));
   for (size_t piece : {1u, 3u, 7u, 64u}) {
     SCOPED_TRACE(piece);
     std::vector<uint8_t> pieced;
     for (uint64_t offset = 0; offset < edit.stamped_size(); offset += piece) {
       std::vector<uint8_t> part(std::min<uint64_t>(piece, edit.stamped_size() - offset));
-      ASSERT_TRUE(edit.ReadStamped(offset, part, test_support::ReadAtOf(image)));
+      ASSERT_TRUE(ReadStamped(edit, offset, part, image));
       pieced.insert(pieced.end(), part.begin(), part.end());
     }
     EXPECT_EQ(pieced, whole);
   }
   std::vector<uint8_t> past_the_end(2);
-  EXPECT_FALSE(
-      edit.ReadStamped(edit.stamped_size() - 1, past_the_end, test_support::ReadAtOf(image)));
+  EXPECT_FALSE(ReadStamped(edit, edit.stamped_size() - 1, past_the_end, image));
 }
 
 TEST(StampTest, PeChecksum) {
