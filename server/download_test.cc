@@ -132,7 +132,7 @@ TEST(Base64UrlTest, OneTextPerByteString) {
   }
 }
 
-TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
+TEST(DecideDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
   // The If-Range a request sends: none, its own stamped copy's ETag (as a
   // browser resumes), the base's, or another value's copy's.
   enum Validator { kNone, kOwn, kBase, kOther };
@@ -186,21 +186,22 @@ TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
                                       DownloadEtag(kReleaseDigest, "src=other")};
     const ResumeRequest resume{c.grace, c.range, validators[c.if_range]};
     std::vector<uint8_t> bytes(slot.size, 0xAA), expected(slot.size);
-    const DownloadPlan plan = PlanDownload(keys, token, kName, c.now, resume, release, bytes);
-    EXPECT_EQ(plan.code, c.code);
-    EXPECT_EQ(plan.stamped, c.code == kStamped);
+    const DownloadDecision decision =
+        DecideDownload(keys, token, kName, c.now, resume, release, bytes);
+    EXPECT_EQ(decision.code, c.code);
+    EXPECT_EQ(decision.stamped, c.code == kStamped);
     if (c.code != kStamped) {
-      EXPECT_EQ(plan.value, "");
-      EXPECT_FALSE(plan.reason.empty());
-      EXPECT_EQ(plan.etag, base_etag);
+      EXPECT_EQ(decision.value, "");
+      EXPECT_FALSE(decision.reason.empty());
+      EXPECT_EQ(decision.etag, base_etag);
       continue;
     }
-    EXPECT_EQ(plan.value, c.value);
+    EXPECT_EQ(decision.value, c.value);
     std::string error;
     ASSERT_TRUE(
         installer::FillAttributionSlot(c.value, installer::RecordForm::kTrailer, expected, error));
     EXPECT_EQ(bytes, expected);
-    EXPECT_EQ(plan.etag, own_etag);
+    EXPECT_EQ(decision.etag, own_etag);
   }
 }
 

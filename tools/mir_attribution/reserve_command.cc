@@ -24,7 +24,7 @@ int Reserve(std::span<const Argument> arguments) {
   }
   // The slot is a record of zeros: the entry grows by it, padded to 8.
   StampEdit edit;
-  if (!PlanStamp(image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
+  if (!LayOutStamp(image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
     return Refuse(in, error);
   }
   installer::RecordPlace place;

@@ -49,8 +49,8 @@ std::vector<StampEdit::Write> StampEdit::CopyWrites() const {
   return writes;
 }
 
-bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
-                  StampEdit& edit, std::string& error) {
+bool LayOutSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                    StampEdit& edit, std::string& error) {
   edit = StampEdit();
   edit.table.resize(slot.size);
   if (!installer::FillAttributionSlot(value, form, edit.table, error)) return false;
@@ -59,8 +59,8 @@ bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value
   return true;
 }
 
-bool PlanStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
-               std::string& error) {
+bool LayOutStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
+                 std::string& error) {
   const std::vector<uint8_t>& table = image.table;
   installer::SignatureEntry last;
   if (!installer::FindSignatureEntry(table, last, error)) return false;

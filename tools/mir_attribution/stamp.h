@@ -5,9 +5,9 @@
 // signature's hash covers neither the certificate table nor that directory
 // entry (nor the checksum), so nothing it covers changes.
 //
-// A stamp is planned first (StampEdit), from the headers and the table
+// A stamp is laid out first (StampEdit), from the headers and the table
 // alone: a launcher of any size is stamped without being read whole. The
-// plan can then be read as the stamped file would be, before anything is
+// layout can then be read as the stamped file would be, before anything is
 // written, to run the launcher's own search over it.
 #ifndef TOOLS_MIR_ATTRIBUTION_STAMP_H_
 #define TOOLS_MIR_ATTRIBUTION_STAMP_H_
@@ -60,17 +60,17 @@ struct StampEdit {
   std::vector<Write> CopyWrites() const;
 };
 
-// Plans writing `record` (installer::EncodeRecord's, or a slot's zeros)
+// Lays out writing `record` (installer::EncodeRecord's, or a slot's zeros)
 // after the signature in the last entry of `image`'s certificate table. A
 // record already there is replaced. Refuses, with the reason, an image whose
 // last entry is not an Authenticode signature (installer::FindSignatureEntry).
-bool PlanStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
-               std::string& error);
+bool LayOutStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
+                 std::string& error);
 
-// Plans filling the slot of a reserved base with the record for `value`;
+// Lays out filling the slot of a reserved base with the record for `value`;
 // false with the reason when installer::FillAttributionSlot refuses it.
-bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
-                  StampEdit& edit, std::string& error);
+bool LayOutSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                    StampEdit& edit, std::string& error);
 
 // The file as `edit` makes it, read from the file as it is (`source`); both
 // must outlive it.

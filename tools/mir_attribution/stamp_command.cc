@@ -106,8 +106,8 @@ int Stamp(std::span<const Argument> arguments) {
     if (options.fix_checksum) {
       return Refuse(in, "a base's checksum is left alone: its stamped copies share its headers");
     }
-    if (!PlanSlotFill(slot, value, form, edit, error)) return Refuse(in, error);
-  } else if (!PlanStamp(image, record, edit, error)) {
+    if (!LayOutSlotFill(slot, value, form, edit, error)) return Refuse(in, error);
+  } else if (!LayOutStamp(image, record, edit, error)) {
     return Refuse(in, error);
   }
   if (options.fix_checksum && !(edit.checksum = StampedChecksum(edit, *input.file))) {

@@ -91,8 +91,8 @@ bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm for
   StampEdit edit;
   installer::AttributionSlot slot;
   const bool base = installer::FindAttributionSlot(signed_image, slot, error);
-  if (base ? !mir_attribution::PlanSlotFill(slot, value, form, edit, error)
-           : !mir_attribution::PlanStamp(signed_image, record, edit, error)) {
+  if (base ? !mir_attribution::LayOutSlotFill(slot, value, form, edit, error)
+           : !mir_attribution::LayOutStamp(signed_image, record, edit, error)) {
     return false;
   }
   std::vector<uint8_t> stamped = Apply(image, edit);
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     installer::SignedImage signed_image;
     if (!test_support::ReadSignedImageOf(image, signed_image, error) ||
-        !mir_attribution::PlanStamp(
+        !mir_attribution::LayOutStamp(
             signed_image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
       abort();
     }

@@ -29,13 +29,13 @@ installer::SignedImage Read(const std::vector<uint8_t>& image) {
   return signed_image;
 }
 
-bool Plan(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
-          StampEdit& edit, std::string& error) {
+bool LayOut(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
+            StampEdit& edit, std::string& error) {
   std::string record;
   installer::SignedImage signed_image;
   return installer::EncodeRecord(value, form, record, error) &&
          test_support::ReadSignedImageOf(image, signed_image, error) &&
-         PlanStamp(signed_image, record, edit, error);
+         LayOutStamp(signed_image, record, edit, error);
 }
 
 // The stamped image as a copy would hold it, or nothing with the reason.
@@ -43,7 +43,7 @@ std::vector<uint8_t> Stamped(const std::vector<uint8_t>& image, std::string_view
                              RecordForm form, std::string* error = nullptr) {
   StampEdit edit;
   std::string reason;
-  if (!Plan(image, value, form, edit, reason)) {
+  if (!LayOut(image, value, form, edit, reason)) {
     if (error) *error = reason;
     return {};
   }
@@ -159,7 +159,7 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
 }
 
 // An opening tag in the signature's bytes swallows the record that follows:
-// the launcher reads another value. The tool reads the planned file back the
+// the launcher reads another value. The tool reads the laid-out file back the
 // launcher's way and sees it.
 TEST(StampTest, ReadingBackCatchesAValueTheLauncherWouldNotFind) {
   SyntheticImage image = BaseSyntheticImage();
@@ -178,7 +178,7 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
     if (*previous) image = Stamped(image, previous, RecordForm::kDelimited);
     StampEdit edit;
     std::string error;
-    ASSERT_TRUE(Plan(image, "new", RecordForm::kTrailer, edit, error)) << error;
+    ASSERT_TRUE(LayOut(image, "new", RecordForm::kTrailer, edit, error)) << error;
     edit.checksum = 0x12345678;
     std::vector<uint8_t> copy(edit.stamped_size());
     ASSERT_TRUE(ReadStamped(edit, 0, copy, image));
@@ -208,7 +208,7 @@ TEST(StampTest, ReservingAndFillingABase) {
   std::string error;
   const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
   ASSERT_TRUE(
-      PlanStamp(Read(image), std::string(installer::kAttributionSlotSize, '\0'), edit, error));
+      LayOutStamp(Read(image), std::string(installer::kAttributionSlotSize, '\0'), edit, error));
   std::vector<uint8_t> reserved(edit.stamped_size());
   ASSERT_TRUE(ReadStamped(edit, 0, reserved, image));
   EXPECT_EQ(reserved, test_support::ReservedSyntheticImage().bytes);
@@ -216,7 +216,7 @@ TEST(StampTest, ReservingAndFillingABase) {
 
   installer::AttributionSlot slot;
   ASSERT_TRUE(installer::FindAttributionSlot(Read(reserved), slot, error));
-  ASSERT_TRUE(PlanSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
+  ASSERT_TRUE(LayOutSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
   const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].offset, reserved.size() - installer::kAttributionSlotSize);
@@ -227,15 +227,15 @@ TEST(StampTest, ReservingAndFillingABase) {
   EXPECT_EQ(stamped.size(), reserved.size());
   EXPECT_EQ(LauncherReads(stamped), "src=base");
   // A delimited record of the longest values does not fit.
-  EXPECT_TRUE(PlanSlotFill(slot, std::string(4086, 'a'), RecordForm::kDelimited, edit, error));
-  EXPECT_FALSE(PlanSlotFill(slot, std::string(4087, 'a'), RecordForm::kDelimited, edit, error));
+  EXPECT_TRUE(LayOutSlotFill(slot, std::string(4086, 'a'), RecordForm::kDelimited, edit, error));
+  EXPECT_FALSE(LayOutSlotFill(slot, std::string(4087, 'a'), RecordForm::kDelimited, edit, error));
 }
 
 TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {
   const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
   StampEdit edit;
   std::string error;
-  ASSERT_TRUE(Plan(image, "pieces", RecordForm::kTrailer, edit, error));
+  ASSERT_TRUE(LayOut(image, "pieces", RecordForm::kTrailer, edit, error));
   edit.checksum = 0xAABBCCDD;
   std::vector<uint8_t> whole(edit.stamped_size());
   ASSERT_TRUE(ReadStamped(edit, 0, whole, image));
