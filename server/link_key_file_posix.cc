@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/posix/scoped_descriptor.h"
-#include "mir_installer_win/installer/byte_source_posix.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
 

@@ -1,11 +1,7 @@
 // Bytes read at any offset, whatever holds them: a file (one implementation
-// per platform, byte_source_posix.cc and byte_source_win.cc), memory, or a
-// stamped copy not yet written. Every reader of a launcher's bytes (the
-// locator, the signed-image reader, the tool and the nginx module's shim)
-// reads through one.
+// per platform), memory, or a stamped copy not yet written. Every reader of
+// a launcher's bytes reads through one.
 //
-//   uint32_t error = 0;
-//   uint64_t size = 0;
 //   std::unique_ptr<ByteSource> file = OpenFileSource(path, error);
 //   if (!file || !file->Size(size, error)) ... error is the system's code
 //   if (!file->ReadAt(0, headers, error)) ... the system's code, or kReadPastEnd
@@ -25,7 +21,7 @@ namespace installer {
 inline constexpr int64_t kMaxAttributionFileSize = 536870912;  // 512 MiB
 
 // The error of a read that the source's end cuts short, on every platform
-// (Windows' ERROR_HANDLE_EOF; no errno value says it).
+// (Windows' ERROR_HANDLE_EOF; pread never fails with ENOSYS, its errno twin).
 inline constexpr uint32_t kReadPastEnd = 38;
 
 class ByteSource {
@@ -50,9 +46,7 @@ class MemorySource final : public ByteSource {
   ByteSpan bytes_;
 };
 
-// How much of a source ReadInChunks holds at once.
 inline constexpr size_t kChunkSize = 1048576;  // 1 MiB
-
 // The `length` bytes from `offset`, given to `use` in order in pieces of at
 // most kChunkSize; false at the first read that fails (its error in
 // `error`) or the first piece that `use` refuses (error 0).
@@ -67,6 +61,12 @@ using NativePathChar = std::filesystem::path::value_type;
 // pipe or another device; ERROR_BAD_FILE_TYPE), and a pipe server reached
 // anyway may identify the reader but not impersonate it.
 std::unique_ptr<ByteSource> OpenFileSource(const NativePathChar* path, uint32_t& error);
+
+#ifndef _WIN32
+// `descriptor`, open for reading, as a source that neither closes it nor
+// moves its position, such as the nginx module's open file.
+std::unique_ptr<ByteSource> BorrowedDescriptorSource(int descriptor);
+#endif
 
 }  // namespace installer
 

@@ -1,6 +1,6 @@
 // The native build's file, for the stamping tool, the nginx module and the
 // tests on the host.
-#include "mir_installer_win/installer/byte_source_posix.h"
+#include "mir_installer_win/installer/byte_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
