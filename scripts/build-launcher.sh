@@ -14,6 +14,10 @@ fi
 for payload in "$1" "$2"; do
   [ -f "$payload" ] || { echo "build-launcher.sh: no such payload: $payload" >&2; exit 2; }
 done
+# Before the build, not after it: the output's folder, made when missing.
+[ ! -d "$3" ] || { echo "build-launcher.sh: $3 is a folder; name the launcher's file" >&2; exit 2; }
+mkdir -p "$(dirname "$3")" 2>/dev/null && [ -w "$(dirname "$3")" ] ||
+  { echo "build-launcher.sh: cannot write into $(dirname "$3")" >&2; exit 2; }
 export MIR_SETUP_GUIDE_PAYLOAD MIR_INSTALLER_PAYLOAD MIR_VERSION
 MIR_SETUP_GUIDE_PAYLOAD=$(realpath "$1")
 MIR_INSTALLER_PAYLOAD=$(realpath "$2")

@@ -2,7 +2,8 @@
 # and the steps that several of them take.
 set -Eeuo pipefail
 trap 'echo "${0##*/}: failed at line $LINENO (exit status $?): $BASH_COMMAND" >&2' ERR
-top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The checkout's folder, also when the scripts are reached through a link.
+top=$(cd -P "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 module="$top/build/native/nginx/ngx_http_mir_attribution_module.so"
 tool="$top/build/native/bin/mir_attribution"
 source "$top/server/nginx/nginx_run.sh"
@@ -12,6 +13,20 @@ apt_install() {
   echo "${0##*/}: installing $*" >&2
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
     --no-install-recommends "$@" >/dev/null || { echo "${0##*/}: could not install $*" >&2; exit 1; }
+}
+
+# apt_no_upgrade install PACKAGE... | build-dep FOLDER: on a build machine,
+# what is missing installed, without recommendations, and no installed
+# package upgraded: when one would be, says which and stops.
+apt_no_upgrade() {
+  local options=(-qq --no-upgrade --no-install-recommends -o DPkg::Lock::Timeout=120) plan upgrades
+  apt-get update -qq || { echo "${0##*/}: apt-get update failed" >&2; exit 1; }
+  plan=$(apt-get -s "${options[@]}" "$@") || { echo "${0##*/}: apt-get $* is not possible" >&2; exit 1; }
+  upgrades=$(sed -n 's/^Inst \([^ ]*\) \[.*/\1/p' <<<"$plan" | tr '\n' ' ')
+  [ -z "$upgrades" ] || { echo "${0##*/}: apt-get $* would upgrade ${upgrades% }: upgrade them first" >&2; exit 1; }
+  echo "${0##*/}: apt-get $*" >&2
+  DEBIAN_FRONTEND=noninteractive apt-get -y "${options[@]}" "$@" >/dev/null ||
+    { echo "${0##*/}: apt-get $* failed" >&2; exit 1; }
 }
 
 # logged LOG WHAT COMMAND...: runs COMMAND with its output in LOG; when it

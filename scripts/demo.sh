@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The main job: builds the launcher with the sample payloads and runs it under
 # Wine, first as a user would (interactive first install), then silently,
-# showing each run's log and where the payload ran; then an attributed
-# download: the launcher signed and reserved, served by nginx with the
-# attribution module through a signed link, downloaded with curl, the same
-# link downloaded through the edge Worker (workerd) and compared, verified,
-# run under Wine, and the value it stored in HKCU shown. Idempotent. Fails
-# unless every run reached its last log line and its payload reported, and
-# the downloaded launcher stored the link's value, and unless every payload
-# ran in the work directory its launcher logged.
+# showing each run's log and where the payload ran; then attributed
+# downloads of a catalogue of two files: the launcher and a small test
+# program, each signed and reserved in one folder, served by nginx with the
+# attribution module and by the edge Worker (workerd, nginx as its origin),
+# each downloaded with curl through a signed link of its own from both,
+# compared, read back and verified; the launcher's download run under Wine,
+# and the value it stored in HKCU shown. Idempotent. Fails unless every run
+# reached its last log line and its payload reported, each download carries
+# its link's value and is the same file from both servers, the downloaded
+# launcher stored the link's value, and every payload ran in the work
+# directory its launcher logged.
 source "$(dirname "$0")/common.sh"
 cd "$top"
 "$top/scripts/setup.sh"
@@ -61,58 +64,64 @@ run "interactive first install" "$launcher"
 run "silent install" "$launcher" --silent
 
 echo
-echo "=== an attributed download: one signed base, a value per link, served by nginx"
+echo "=== attributed downloads: two signed bases of one catalogue, a value per link, from nginx and the Worker"
 download="$top/build/demo-download"
+releases="$download/releases"
 rm -rf "$download"
-mkdir -p "$download/downloaded"
+mkdir -p "$releases" "$download/downloaded/nginx" "$download/downloaded/worker"
 build native "$top/build/demo-native-build.log" --target mir_attribution ngx_http_mir_attribution_module
+# The catalogue: the launcher, and the small test program as a second
+# channel's file, each signed with a throw-away certificate and reserved.
+name=mirelo_browser_setup.exe second=small.exe
 sign "$launcher" "$download/signed.exe"
-echo "signed the launcher with a throw-away certificate: $download/signed.exe"
-base="$download/mirelo_browser_setup.exe"
-"$tool" reserve "$download/signed.exe" "$base" >/dev/null
-echo "reserved the base: $base ($(stat -c %s "$base") bytes, the last 4112 an empty slot)"
+sign "$top/server/nginx/testdata/small.exe" "$download/signed-$second"
+"$tool" reserve "$download/signed.exe" "$releases/$name" >/dev/null
+"$tool" reserve "$download/signed-$second" "$releases/$second" >/dev/null
+for file in $name $second; do
+  "$tool" plan "$releases/$file" >"$download/$file.plan.json"
+  echo "reserved the base: $releases/$file ($(stat -c %s "$releases/$file") bytes, the last 4112 an empty slot)"
+done
 make_key "$download/demo.key"
-demo_config() { download_config "$download/nginx.conf" "$1" "$download" "$base" demo "$download/demo.key"; }
-trap nginx_stop EXIT
-nginx_start "$download" demo_config /download/mirelo_browser_setup.exe ||
-  { echo "demo.sh: nginx did not start" >&2; exit 1; }
-echo "nginx (Debian's, with the module) serves it on 127.0.0.1:$nginx_port"
-value="src=demo-campaign&utm_medium=email"
-link=$("$tool" link --key-file="$download/demo.key" --key-id=demo --expires=$(($(date +%s) + 3600)) \
-  --value="$value" "http://127.0.0.1:$nginx_port/download" | tail -1)
-echo "signed link for $value: $link"
-downloaded="$download/downloaded/mirelo_browser_setup.exe"
-curl -sf -o "$downloaded" "$link"
-nginx_stop
-echo "downloaded with curl: $downloaded ($(stat -c %s "$downloaded") bytes, the base's size)"
-
-echo "=== the same link through the edge: the Worker under workerd, nginx as its static origin"
+# One nginx: the module serving every base of the folder under /download/,
+# and the same folder as the Worker's plain static origin under /releases/.
 source "$top/server/edge/edge_run.sh"
-mkdir -p "$download/origin"
-ln -sfn "$base" "$download/origin/mirelo_browser_setup.exe"
-"$tool" plan "$base" >"$download/plan.json"
-origin_config() { edge_origin_config "$download/nginx.conf" "$1" "$download" "$download/origin"; }
+demo_config() {
+  download_config "$download/nginx.conf" "$1" "$download" "$releases/" demo "$download/demo.key" \
+    "$(edge_origin_location "$download" "$releases")"
+}
 trap 'edge_stop; nginx_stop' EXIT
-nginx_start "$download" origin_config /releases/mirelo_browser_setup.exe ||
-  { echo "demo.sh: the origin did not start" >&2; exit 1; }
-edge_config "$download/edge" "$download/plan.json" mirelo_browser_setup.exe /download/ \
-  http://origin/releases/mirelo_browser_setup.exe demo
+nginx_start "$download" demo_config /download/$name || { echo "demo.sh: nginx did not start" >&2; exit 1; }
+echo "nginx (Debian's, with the module) serves the folder on 127.0.0.1:$nginx_port"
+edge_catalogue $name http://origin/releases/$name "$download/$name.plan.json" \
+  $second http://origin/releases/$second "$download/$second.plan.json" >"$download/catalogue.json"
+edge_config "$download/edge" "$download/catalogue.json" /download/ demo
 edge_start "$download/edge" "127.0.0.1:$nginx_port" 127.0.0.1:0 "$download/demo.key" ||
   { echo "demo.sh: workerd did not start" >&2; exit 1; }
-edge_link="http://127.0.0.1:$edge_port/download/${link#*/download/}"
-echo "the link on the Worker: $edge_link"
-curl -sf -o "$download/downloaded/through-the-worker.exe" "$edge_link"
+echo "the Worker (workerd) serves the catalogue of both on 127.0.0.1:$edge_port, nginx as its origin"
+value="src=demo-campaign&utm_medium=email"
+declare -A values=([$name]=$value [$second]="src=demo-second-channel")
+for file in $name $second; do
+  link=$("$tool" link --key-file="$download/demo.key" --key-id=demo --expires=$(($(date +%s) + 3600)) \
+    --value="${values[$file]}" --file-name=$file "http://127.0.0.1:$nginx_port/download" | tail -1)
+  echo "signed link for ${values[$file]}: $link"
+  curl -sf -o "$download/downloaded/nginx/$file" "$link"
+  curl -sf -o "$download/downloaded/worker/$file" "http://127.0.0.1:$edge_port/download/${link#*/download/}"
+  sha256sum "$download/downloaded/"{nginx,worker}/$file | sed 's|  .*/downloaded/| |'
+  cmp "$download/downloaded/"{nginx,worker}/$file ||
+    { echo "demo.sh: the Worker's download of $file differs from nginx's" >&2; exit 1; }
+  stamped=$("$tool" read "$download/downloaded/nginx/$file")
+  echo "the Worker's download is the same file as nginx's; mir_attribution read: $stamped"
+  [ "$stamped" = "${values[$file]}" ] || { echo "demo.sh: $file carries '$stamped'" >&2; exit 1; }
+  osslsigncode verify -CAfile "$download/cert.pem" "$download/downloaded/nginx/$file" \
+    >"$download/verify.log" 2>&1 ||
+    { cat "$download/verify.log"; echo "demo.sh: the signature of $file does not verify" >&2; exit 1; }
+  echo "osslsigncode verify: $(tail -1 "$download/verify.log")"
+done
 edge_stop
 nginx_stop
-echo "what the origin was asked for (the first: the start-up check):"
-cut -d'"' -f2 "$download/origin.log" | uniq -c
-sha256sum "$downloaded" "$download/downloaded/through-the-worker.exe" | sed 's|  .*/| |'
-cmp "$downloaded" "$download/downloaded/through-the-worker.exe" ||
-  { echo "demo.sh: the Worker's download differs from nginx's" >&2; exit 1; }
-echo "the Worker's download is the same file as nginx's"
-osslsigncode verify -CAfile "$download/cert.pem" "$downloaded" >"$download/verify.log" 2>&1 ||
-  { cat "$download/verify.log"; echo "demo.sh: the download's signature does not verify" >&2; exit 1; }
-echo "osslsigncode verify: $(tail -1 "$download/verify.log")"
+echo "what the Worker asked the origin for (the release check's small ranges and the body, per file):"
+cut -d' ' -f6,7,9,10 "$download/origin.log" | tr -d '"'
+downloaded="$download/downloaded/nginx/$name"
 "$build/wine-run" reg delete 'HKCU\Software\Mirelo Browser' /f >/dev/null 2>&1 || true
 run "the downloaded launcher" "$downloaded" --silent
 stored=$("$build/wine-run" reg query 'HKCU\Software\Mirelo Browser\InstallAttribution' /v CHANNEL_INFO |

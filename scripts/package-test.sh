@@ -132,6 +132,7 @@ for log in access error; do
     fail "mirelo-$log.log: $(stat -c '%a %U %G' "$work/log/mirelo-$log.log")"
 done
 nginx_stop
+"$top/scripts/doc-test.sh" operator || fail "the operator's shell blocks in docs/"
 
 dpkg --purge "${packages[@]}" >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
 while read -r path; do [ ! -e "$path" ] || fail "$path is left after the purge"; done <"$work/new-paths"

@@ -5,8 +5,11 @@
 # debian/ say why each kept warning is right). The version is
 # debian/changelog's, which a test keeps cmake/version.cmake's default (a
 # release adds an entry with dch and sets that default). Installs what
-# debian/control asks for and lintian. Idempotent: unchanged sources and
-# build dependencies build nothing; otherwise the copy of the tree that it builds in keeps its build
+# debian/control asks for and lintian when missing, upgrading nothing (a
+# build machine's packages are its own; it stops when a newer version is
+# needed). The builds run CMAKE_BUILD_PARALLEL_LEVEL jobs (default: one per
+# core). Idempotent: unchanged sources and build dependencies build
+# nothing; otherwise the copy of the tree that it builds in keeps its build
 # directory, so only what changed is compiled again.
 #   scripts/package.sh
 source "$(dirname "$0")/common.sh"
@@ -16,12 +19,12 @@ stage="$out/stage"
 source_dir="$stage/mir-attribution"
 say() { echo "package.sh: $*" >&2; }
 
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg-checkbuilddeps debian/control >/dev/null 2>&1 ||
-   ! dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q 'install ok installed'; then
-  apt_install build-essential dpkg-dev lintian
-  apt-get build-dep -y -qq "$top" >/dev/null || { say "could not install the build dependencies"; exit 1; }
-fi
+missing=()
+for package in build-essential dpkg-dev lintian; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+((${#missing[@]} == 0)) || apt_no_upgrade install "${missing[@]}"
+dpkg-checkbuilddeps debian/control >/dev/null 2>&1 || apt_no_upgrade build-dep "$top"
 
 version=$(dpkg-parsechangelog -S Version)
 
@@ -50,8 +53,8 @@ printf '%s\0' "${existing[@]}" | tar --null -T - -cf - | tar -C "$source_dir" -x
 echo "$names" >"$stage/names"
 say "building version $version (log: $stage/build.log)"
 rm -f "$stage"/*.deb "$stage"/*.changes "$stage"/*.buildinfo
-logged "$stage/build.log" dpkg-buildpackage sh -c 'cd "$1" && dpkg-buildpackage -us -uc -b -nc' sh \
-  "$source_dir"
+logged "$stage/build.log" dpkg-buildpackage sh -c 'cd "$1" && dpkg-buildpackage -us -uc -b -nc -J"$2"' sh \
+  "$source_dir" "${CMAKE_BUILD_PARALLEL_LEVEL:-auto}"
 status=0
 lintian --fail-on error,warning --info "$stage"/*.changes >"$out/lintian.txt" 2>&1 || status=$?
 cat "$out/lintian.txt"

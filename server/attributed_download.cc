@@ -12,8 +12,9 @@ bool StillServed(const LinkToken& token, int64_t now, const ResumeRequest& resum
   if (now < 0) return false;
   const uint64_t at = static_cast<uint64_t>(now);
   if (at < token.expires) return true;
-  // The grace is (expires, expires + grace]: its second 0 is no grace.
-  return at > token.expires && at - token.expires <= resume.grace_seconds && resume.has_range &&
+  // The grace is the `grace_seconds` seconds from the expiry on: a download
+  // paused in the link's last second resumes like one paused earlier.
+  return at - token.expires < resume.grace_seconds && resume.has_range &&
          !resume.if_range.empty() && resume.if_range == DownloadEtag(release.digest, token.value);
 }
 

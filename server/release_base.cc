@@ -5,10 +5,13 @@ namespace server {
 bool FindReleaseBase(installer::ByteSource& source, ReleaseBase& release, std::string& error) {
   installer::SignedImage image;
   base::Sha256 digest;
+  size_t ranges = 0;
+  const auto uncovered = [&](uint64_t offset, installer::ByteSpan bytes) {
+    digest.Update(bytes);
+    if (ranges < release.uncovered.size()) release.uncovered[ranges++] = {offset, bytes.size()};
+  };
   if (!installer::ReadSignedImage(source, image, error) ||
-      !installer::FindAttributionSlot(
-          image, release.slot, error,
-          [&digest](installer::ByteSpan bytes) { digest.Update(bytes); })) {
+      !installer::FindAttributionSlot(image, release.slot, error, uncovered)) {
     return false;
   }
   if (!release.slot.empty) {

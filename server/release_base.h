@@ -9,6 +9,7 @@
 #ifndef SERVER_RELEASE_BASE_H_
 #define SERVER_RELEASE_BASE_H_
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -19,9 +20,19 @@ namespace server {
 
 inline constexpr char kStampedCopyReason[] = "its slot holds a record: a stamped copy, not a base";
 
+// Where the bytes of the release digest lie in the file: a server that reads
+// the base from elsewhere (the edge, from its origin) can check that an
+// object is this release by hashing these few ranges alone.
+struct FileRange {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+inline constexpr size_t kUncoveredRangeCount = 3;
+
 struct ReleaseBase {
   installer::AttributionSlot slot;
   base::Sha256Digest digest{};
+  std::array<FileRange, kUncoveredRangeCount> uncovered{};  // in file order
 };
 
 // Reads the base's headers and certificate table once from `source`; false

@@ -119,28 +119,65 @@ uint32_t DeleteThroughHandle(HANDLE entry, FILE_BASIC_INFO basic) {
       ::SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition)));
 }
 
+// Opens `path` itself (a link is not followed) with `access`, shared for
+// reading and writing only.
+ScopedHandle OpenEntry(const PathValue& path, DWORD access) {
+  return ScopedHandle(
+      ::CreateFileW(path.Text().c_str(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// What an entry opened as itself is, from its handle's attributes (`basic`)
+// and its name's.
+struct EntryKind {
+  bool directory;
+  bool link;
+  bool handle_is_link;
+};
+EntryKind KindOf(const PathValue& path, const FILE_BASIC_INFO& basic) {
+  // Wine opens the target of a symbolic link even when asked for the link
+  // itself; only the name shows it. A link seen either way is a link.
+  const DWORD named_attributes = ::GetFileAttributesW(path.Text().c_str());
+  const DWORD named = named_attributes == INVALID_FILE_ATTRIBUTES ? 0 : named_attributes;
+  const bool handle_is_link = basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  return {((basic.FileAttributes | named) & FILE_ATTRIBUTE_DIRECTORY) != 0,
+          handle_is_link || (named & FILE_ATTRIBUTE_REPARSE_POINT), handle_is_link};
+}
+
+// A directory that someone holds without delete sharing cannot go yet, but
+// what is in it can (Wine's console host keeps a just-ended console child's
+// current directory a while), so that a retry finds nothing left but the
+// directory. It is held, without delete access, while it is emptied.
+void EmptyHeldDirectory(const PathValue& path, std::wstring_view pattern) {
+  const ScopedHandle directory = OpenEntry(path, FILE_LIST_DIRECTORY);
+  FILE_BASIC_INFO basic = {};
+  if (!directory.IsValid() ||
+      !::GetFileInformationByHandleEx(directory.Get(), FileBasicInfo, &basic, sizeof(basic))) {
+    return;
+  }
+  const EntryKind kind = KindOf(path, basic);
+  if (kind.directory && !kind.link) (void)DeleteListedEntries(directory.Get(), path, pattern, true);
+}
+
 // Deletes `path`: a file, a link (never what it points to), or a directory,
 // after the entries in it that match `pattern` when `recursive`. With
 // `skip_directories`, a directory or a link to one is left alone.
 uint32_t DeleteEntry(const PathValue& path, std::wstring_view pattern, bool recursive,
                      bool skip_directories) {
-  ScopedHandle entry(::CreateFileW(
-      path.Text().c_str(),
-      DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!entry.IsValid()) return RemovalError(FALSE);
+  ScopedHandle entry = OpenEntry(path, DELETE | FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES);
+  if (!entry.IsValid()) {
+    const uint32_t error = RemovalError(FALSE);
+    if (error == ERROR_SHARING_VIOLATION && recursive && !skip_directories) {
+      EmptyHeldDirectory(path, pattern);
+    }
+    return error;
+  }
   FILE_BASIC_INFO basic = {};
   if (!::GetFileInformationByHandleEx(entry.Get(), FileBasicInfo, &basic, sizeof(basic))) {
     return ::GetLastError();
   }
-  // Wine opens the target of a symbolic link even when asked for the link
-  // itself; only the name shows it. A link seen either way is a link.
-  const DWORD named_attributes = ::GetFileAttributesW(path.Text().c_str());
-  const DWORD named = named_attributes == INVALID_FILE_ATTRIBUTES ? 0 : named_attributes;
-  const bool directory = (basic.FileAttributes | named) & FILE_ATTRIBUTE_DIRECTORY;
-  const bool handle_is_link = basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
-  const bool link = handle_is_link || (named & FILE_ATTRIBUTE_REPARSE_POINT);
+  const auto [directory, link, handle_is_link] = KindOf(path, basic);
   if (skip_directories && directory) return 0;
   if (link && !handle_is_link) {
     // The handle is the link's target: remove the link by name, never through it.

@@ -61,7 +61,9 @@ bool WriteFile(const PathValue& path, std::span<const char> data);
 // component with "*" or "?" deletes the matching entries of the parent. A
 // path that is already gone counts as deleted. Each entry is judged from a
 // handle to the entry itself: links (reparse points) are removed themselves,
-// never descended into, and what they point to is never touched.
+// never descended into, and what they point to is never touched. A
+// directory that someone else holds without delete sharing stays (error 32),
+// but what is in it is deleted all the same when `recursive`.
 bool DoDeleteFile(const PathValue& path, bool recursive);
 bool DeleteRecursively(const PathValue& path);
 

@@ -102,8 +102,16 @@ bool WriteFile(const PathValue& path, std::span<const char> data) {
     ::SetLastError(ERROR_INVALID_PARAMETER);  // one call writes at most 4 GiB - 1
     return false;
   }
-  ScopedHandle file(::CreateFileW(path.Text().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // A new file is made as new, and only an existing one replaced: Wine
+  // truncates even a file that CREATE_ALWAYS has just created, and ext4 then
+  // allocates the whole file and starts writing it out when it is closed
+  // (a payload deleted again a moment later, whose deletion then costs more).
+  ScopedHandle file(::CreateFileW(path.Text().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid() && ::GetLastError() == ERROR_FILE_EXISTS) {
+    file.Reset(::CreateFileW(path.Text().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
   if (!file.IsValid()) return false;
   DWORD written = 0;
   if (!::WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {

@@ -181,7 +181,22 @@ TEST_F(FileUtilWinTest, FileHeldOpenKeepsItsDirectoryAndReportsTheError) {
   EXPECT_TRUE(PathExists(Path(L"work\\held.exe")));
   EXPECT_FALSE(PathExists(Path(L"work\\free.txt")));  // what could go, went
   held.Close();
+
+  // The directory itself held, as a process holds its current directory:
+  // everything in it goes, the directory stays until it is let go.
+  ASSERT_TRUE(EnsureDirectory(Path(L"work\\sub")));
+  Write(L"work\\sub\\deeper.txt", "3");
+  held.Reset(CreateFileW(Path(L"work").Text().c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(held.IsValid());
+  EXPECT_FALSE(DeleteRecursively(Path(L"work")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(PathExists(Path(L"work\\held.exe")));
+  EXPECT_FALSE(PathExists(Path(L"work\\sub")));
+  held.Close();
   EXPECT_TRUE(DeleteRecursively(Path(L"work")));
+  EXPECT_FALSE(PathExists(Path(L"work")));
 }
 
 TEST_F(FileUtilWinTest, ReadWholeFileLimits) {

@@ -37,9 +37,12 @@ bool FindAttributionSlot(const SignedImage& image, AttributionSlot& slot, std::s
   slot.empty = std::all_of(after.end() - kAttributionSlotSize, after.end(), IsZero);
   if (uncovered_bytes) {
     const ByteSpan headers(image.headers);
-    uncovered_bytes(headers.subspan(image.layout.checksum_offset, kChecksumSize));
-    uncovered_bytes(headers.subspan(image.layout.certificate_entry_offset, kDirectoryEntrySize));
-    uncovered_bytes(ByteSpan(table).first(table.size() - kAttributionSlotSize));
+    const PeLayout& layout = image.layout;
+    uncovered_bytes(layout.checksum_offset, headers.subspan(layout.checksum_offset, kChecksumSize));
+    uncovered_bytes(layout.certificate_entry_offset,
+                    headers.subspan(layout.certificate_entry_offset, kDirectoryEntrySize));
+    uncovered_bytes(layout.directory.cert_rva,
+                    ByteSpan(table).first(table.size() - kAttributionSlotSize));
   }
   return true;
 }

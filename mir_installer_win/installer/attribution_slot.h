@@ -35,9 +35,10 @@ struct AttributionSlot {
 
 // Takes, in file order, the bytes of a base that its signature does not
 // cover, the slot aside: the PE checksum field, the certificate-table
-// directory entry and the certificate table up to the slot. The signature's
-// signed digest covers every other byte, so these identify the whole base.
-using UncoveredBytesSink = std::function<void(ByteSpan)>;
+// directory entry and the certificate table up to the slot, each with its
+// file offset. The signature's signed digest covers every other byte, so
+// these identify the whole base.
+using UncoveredBytesSink = std::function<void(uint64_t file_offset, ByteSpan bytes)>;
 
 // The slot of a reserved base; false with the reason when the image is not
 // one (its last entry is no signature, or does not end in a slot with only

@@ -92,11 +92,13 @@ void StoreAttribution(const command_line::CommandLine& command_line) {
 
 // Deletes the work directory once the child has ended. The system may hold a
 // just-ended child's files, or its current directory, for a moment (Wine
-// does, and so do virus scanners on Windows), so a failure is retried for a
-// short while before the directory is given up.
+// does, and so do virus scanners on Windows), so a failure is retried for
+// half a second before the directory is given up; in short steps, because
+// the moment is mostly much shorter, and what is not held is gone after the
+// first attempt.
 bool DeleteWorkDirectoryAfterChild(const base::PathValue& work_directory) {
-  constexpr int kAttempts = 10;
-  constexpr DWORD kPauseMilliseconds = 50;
+  constexpr int kAttempts = 50;
+  constexpr DWORD kPauseMilliseconds = 10;
   for (int attempt = 1;; ++attempt) {
     if (base::DeleteRecursively(work_directory)) return true;
     if (attempt == kAttempts) return false;

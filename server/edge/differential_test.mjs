@@ -1,17 +1,21 @@
 // The same links through the Worker and through the nginx module: every token
-// of the link-token fuzz corpus, the published vectors, and generated links
-// of every kind (valid, expired, forged, unknown key, each refused value
-// class, malformed). Both must answer alike (status and bytes), and a
-// generated link must get what its kind calls for: the base stamped with its
-// value (built here from the base) or the base unchanged. The links are made
-// here with node's own HMAC, apart from the Worker's code, and by the tool.
+// of the link-token fuzz corpus, the published vectors, generated links of
+// every kind (valid, expired, forged, unknown key, each refused value class,
+// malformed), for both files of the catalogue, and request targets in raw
+// forms (backslashes, leading and escaped "..", overlong dots, merged
+// slashes), sent as they are. Both must answer alike (status and bytes), and
+// a generated link must get what its kind calls for: the base stamped with
+// its value (built here from the base) or the base unchanged. The links are
+// made here with node's own HMAC, apart from the Worker's code, and by the tool.
 //   node differential_test.mjs TOOL WORK EDGE_URL MODULE_URL CORPUS_DIR
 //                              VECTORS_EDGE_PREFIX VECTORS_MODULE_PREFIX VECTORS_TXT
 // WORK holds k1.key, k2.key (known to both servers), k3.key (to neither),
-// origin/mirelo_browser_setup.exe and origin/base.exe.
+// origin/mirelo_browser_setup.exe and origin/base.exe, which both servers
+// also serve as second.exe beside the first.
 import { createHash, createHmac, randomBytes, randomInt } from "node:crypto";
 import { execFileSync } from "node:child_process";
 import { readdirSync, readFileSync, writeFileSync } from "node:fs";
+import { request } from "node:http";
 
 const [tool, work, edgeUrl, moduleUrl, corpusDir, vectorsEdge, vectorsModule, vectorsTxt] =
   process.argv.slice(2);
@@ -65,6 +69,14 @@ function randomValue(maxBytes) {
 }
 const cases = []; // { label, path, expect: value (stamped) | null (the base) }
 const add = (label, tokenText, expect) => cases.push({ label, path: `${tokenText}/${name}`, expect });
+// The catalogue's second file: its own base, its own name under the MAC.
+const second = readFileSync(`${work}/origin/base.exe`);
+for (let i = 0; i < 20; i++) {
+  const value = randomValue(100);
+  const fileName = i % 4 ? "second.exe" : name; // a link for the first file, on the second's URL
+  cases.push({ label: `second file ${i}`, path: `${token(value, now + 3600, { fileName })}/second.exe`,
+    expect: fileName === "second.exe" ? value : null, base: second });
+}
 const future = now + 3600;
 for (let i = 0; i < 300; i++) {
   const value = i % 3 ? randomValue(i % 2 ? 64 : 4096) : Buffer.from(randomBytes(randomInt(1, 90)).toString("base64"));
@@ -141,25 +153,49 @@ for (const file of readdirSync(corpusDir)) {
   cases.push({ label: `corpus ${file}`, path: `${escape(readFileSync(`${corpusDir}/${file}`))}/${name}`, corpus: true });
 }
 
-async function get(url) {
-  const response = await fetch(url);
-  return { status: response.status, body: Buffer.from(await response.arrayBuffer()) };
+// GET with the URL's path sent exactly as written (fetch would normalise it).
+function get(url) {
+  const [, host, port, path] = /^http:\/\/([^/:]+):(\d+)(\/.*)$/.exec(url);
+  return new Promise((resolve, reject) => {
+    request({ host, port, path }, (response) => {
+      const parts = [];
+      response.on("data", (part) => parts.push(part));
+      response.on("end", () => resolve({ status: response.statusCode, body: Buffer.concat(parts) }));
+      response.on("error", reject);
+    }).on("error", reject).end();
+  });
 }
 const edgePrefix = edgeUrl.slice(0, -name.length);
 const modulePrefix = moduleUrl.slice(0, -name.length);
+// Raw request targets, from the server's root: only the agreement is judged.
+const prefixPath = /^http:\/\/[^/]+(\/.*)$/.exec(edgePrefix)[1]; // "/download/"
+const root = (prefix) => prefix.slice(0, -prefixPath.length);
+const live = token(Buffer.from("src=raw"), future);
+const p = prefixPath.slice(1, -1); // "download"
+for (const target of [`/${p}\\${live}/${name}`, `/${p}/${live}\\${name}`, `/../${p}/${live}/${name}`,
+  `/%2e%2e/${p}/${live}/${name}`, `/%2E./${p}/${live}/${name}`, `/${p}/../../${p}/${live}/${name}`,
+  `/${p}/./${live}/${name}`, `//${p}//${live}//${name}`, `/${p}/${live}/./${name}`, `/${p}/x/../${live}/${name}`,
+  `/${p}/${live}/x/../${name}`, `/${p}/${live}%2f${name}`, `/${p}%2f${live}/${name}`, `/${p}/%c0%ae%c0%ae/${name}`,
+  `/${p}/${live}/%c0%ae%c0%ae/${name}`, `/${p}/%c0%ae/${live}/${name}`, `/${p}/%e0%80%ae%e0%80%ae/${name}`,
+  `/${p}/${live}/${name}?x=/../`, `/${p}/${live}/${name}#x`, `/${p}/${live}/${name}.`, `/${p}/${live}/${name}%00`,
+  `/${p}/${encodeURIComponent(live).replace(/./g, (c) => `%${c.charCodeAt(0).toString(16)}`)}/${name}`]) {
+  cases.push({ label: `raw ${target.slice(0, 40)}`, raw: target, corpus: true });
+}
 let failures = 0;
 const counts = {};
 const failed = (label, why) => {
   if (++failures <= 20) console.log(`FAILED: ${label}: ${why}`);
 };
 for (const c of cases) {
-  const [edge, module] = await Promise.all([get(edgePrefix + c.path), get(modulePrefix + c.path)]);
-  const kind = edge.status !== 200 ? `status ${edge.status}` : edge.body.equals(base) ? "base" : "stamped";
+  const [edge, module] = await Promise.all(c.raw ? [get(root(edgePrefix) + c.raw), get(root(modulePrefix) + c.raw)]
+    : [get(edgePrefix + c.path), get(modulePrefix + c.path)]);
+  const source = c.base ?? base;
+  const kind = edge.status !== 200 ? `status ${edge.status}` : edge.body.equals(source) ? "base" : "stamped";
   counts[kind] = (counts[kind] ?? 0) + 1;
   // Error pages are nginx's own HTML: for those the status is compared.
   if (edge.status !== module.status || (edge.status === 200 && !edge.body.equals(module.body))) {
     failed(c.label, `the Worker answers ${kind} (${edge.status}), the module ${module.status} with other bytes`);
-  } else if (!c.corpus && !edge.body.equals(c.expect ? stamped(base, c.expect) : base)) {
+  } else if (!c.corpus && !edge.body.equals(c.expect ? stamped(source, c.expect) : source)) {
     failed(c.label, `${kind}, not ${c.expect ? "stamped" : "the base"}`);
   }
 }

@@ -5,21 +5,41 @@
 edge_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 workerd_bin="$edge_dir/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 
+# edge_origin_location WORK DIR: the origin's nginx location, DIR's files as
+# static files under /releases/, with its own access log in WORK/origin.log.
+edge_origin_location() { echo "location /releases/ { alias $2/; access_log $1/origin.log; }"; }
+
 # edge_origin_config FILE PORT WORK DIR [LOCATIONS]: Debian's nginx as a plain
-# static origin serving DIR's files under /releases/, its access log in
-# WORK/origin.log, everything else of it inside WORK; LOCATIONS are added to
-# its server block (nginx_config, from server/nginx/nginx_run.sh).
+# static origin (edge_origin_location), everything else of it inside WORK;
+# LOCATIONS are added to its server block (nginx_config, from
+# server/nginx/nginx_run.sh).
 edge_origin_config() {
-  nginx_config "$1" "$2" "$3" "" "location /releases/ { alias $4/; access_log $3/origin.log; } ${5:-}" \
-    "" error
+  nginx_config "$1" "$2" "$3" "" "$(edge_origin_location "$3" "$4") ${5:-}" "" error
 }
 
-# edge_config WORK PLAN_FILE FILE_NAME PREFIX ORIGIN_URL KEY_ID...: writes
-# WORK/workerd.capnp for the release whose plan (`mir_attribution plan`) is
-# PLAN_FILE, with one key binding per KEY_ID.
+# edge_catalogue NAME ORIGIN_URL PLAN_FILE [NAME ORIGIN_URL PLAN_FILE]...:
+# prints a catalogue of those files (each PLAN_FILE as `mir_attribution plan`
+# prints it).
+edge_catalogue() {
+  local separator=
+  echo '{"files": ['
+  while (($# >= 3)); do
+    printf '%s{"file_name": "%s", "origin_url": "%s", "plan":\n' "$separator" "$1" "$2"
+    cat "$3"
+    echo '}'
+    separator=,
+    shift 3
+  done
+  echo ']}'
+}
+
+# edge_config WORK CATALOGUE PREFIX KEY_ID...: writes WORK/workerd.capnp for
+# the catalogue CATALOGUE (a file as edge_catalogue prints it, or the URL it
+# is published at), with one key binding per KEY_ID and the capnp bindings
+# in $edge_bindings (e.g. RESUME_GRACE_SECONDS) if set.
 edge_config() {
-  local work=$1 plan=$2 name=$3 prefix=$4 origin_url=$5 bindings= n=0 id
-  shift 5
+  local work=$1 catalogue=$2 prefix=$3 bindings=${edge_bindings:-} n=0 id
+  shift 3
   for id in "$@"; do
     n=$((n + 1))
     bindings+="(name = \"LINK_KEY_$id\", fromEnvironment = \"MIR_LINK_KEY_$n\"), "
@@ -27,27 +47,36 @@ edge_config() {
   rm -rf "$work/src"
   mkdir -p "$work"
   cp -r "$edge_dir/src" "$work/src"
-  cp "$plan" "$work/plan.json"
-  sed -e "s|@FILE_NAME@|$name|" -e "s|@PREFIX@|$prefix|" -e "s|@ORIGIN_URL@|$origin_url|" \
-    -e "s|@KEY_BINDINGS@|$bindings|" "$edge_dir/workerd.capnp.in" >"$work/workerd.capnp"
+  case $catalogue in
+    http://* | https://*) bindings+="(name = \"CATALOGUE_URL\", text = \"$catalogue\"), " ;;
+    *) cp "$catalogue" "$work/catalogue.json"
+       bindings+='(name = "CATALOGUE", json = embed "catalogue.json"), ' ;;
+  esac
+  sed -e "s|@PREFIX@|$prefix|" -e "s|@BINDINGS@|$bindings|" "$edge_dir/workerd.capnp.in" >"$work/workerd.capnp"
 }
 
 # edge_start WORK ORIGIN_ADDRESS LISTEN_ADDRESS KEY_FILE...: starts workerd
 # with WORK/workerd.capnp, the origin at ORIGIN_ADDRESS (host:port), listening
-# on LISTEN_ADDRESS (port 0: any free port), the keys (the files' bytes, in the
-# order of edge_config's ids) in its environment only. Waits until it
+# on LISTEN_ADDRESS (port 0: any free port), the keys (the base64 of each
+# file's bytes, or a *.secret file's text as it is, in the order of
+# edge_config's ids) in its environment only. Waits until it
 # listens; sets edge_pid and edge_port. Its output: WORK/workerd.log.
 edge_start() {
-  local work=$1 origin=$2 listen=$3 n=0 file
+  local work=$1 origin=$2 listen=$3 n=0 file secret
   shift 3
   rm -f "$work/control"
   (
     for file in "$@"; do
       n=$((n + 1))
-      export "MIR_LINK_KEY_$n=$(base64 -w0 <"$file")"
+      case $file in
+        *.secret) secret=$(cat "$file" && echo .) && export "MIR_LINK_KEY_$n=${secret%.}" ;;
+        *) export "MIR_LINK_KEY_$n=$(base64 -w0 <"$file")" ;;
+      esac
     done
+    # Appended to, so that a test may empty the log between requests.
+    : >"$work/workerd.log"
     exec "$workerd_bin" serve "$work/workerd.capnp" -s "http=$listen" -e "origin=$origin" \
-      --control-fd=3 3>"$work/control" >"$work/workerd.log" 2>&1
+      --control-fd=3 3>"$work/control" >>"$work/workerd.log" 2>&1
   ) &
   edge_pid=$!
   edge_port=

@@ -1,6 +1,7 @@
 #include "tools/mir_attribution/cli.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "logging/logging.h"
 #include "tools/mir_attribution/command.h"
@@ -28,8 +29,13 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int RunAttributionTool(const std::vector<Argument>& arguments) {
-  // The searches log what they find; only read --verbose shows it.
-  logging::ConfigureLogging(logging::LogSettings());
+  // The searches log what they find; only read --verbose shows it. Without
+  // a destination their errors would still reach stderr, as internal lines
+  // beside the tool's own message: a debugger is the one place that stays
+  // silent (on Linux, nowhere).
+  logging::LogSettings settings;
+  settings.destinations = logging::DestDebugger;
+  logging::ConfigureLogging(std::move(settings));
   const std::string_view first =
       arguments.size() > 1 ? std::string_view(arguments[1].bytes) : std::string_view();
   if ((first == "--help" || first == "-h") && arguments.size() == 2) {

@@ -58,8 +58,9 @@ refuse "holds a NUL byte (byte 1)" --value-file=nul.bin "$image" out.exe
 refuse "cannot carry a value that holds" --value=a:CHANNEL_INFOb --form=delimited "$image" out.exe
 refuse "4097 bytes long" --value="$(head -c 4097 /dev/zero | tr '\0' a)" "$image" out.exe
 if ls -a | grep -q stamping; then fail "a temporary file was left behind"; fi
-status=0; "$tool" read plain.bin 2>/dev/null || status=$?
+status=0; message=$("$tool" read plain.bin 2>&1) || status=$?
 [ $status -eq 1 ] || fail "read of a file without a record exits $status"
+[ "$message" = "mir_attribution: plain.bin: no CHANNEL_INFO record found" ] || fail "read: $message"
 
 # A read-only input is only read; the output is an ordinary file.
 cp "$image" readonly.exe
@@ -218,6 +219,12 @@ etag=8462fb0ad537f5d9
   [ "$(field base_sha256 "$plan")" = "$(sha256sum <base.exe | cut -c1-64)" ] &&
   [ "$(field etag "$plan")" = "\\\"$etag\\\"" ] && ! grep -q last_modified <<<"$plan" ||
   fail "plan: $plan"
+# release_check: the base's bytes in its ranges hash to its sha256, which the ETag begins.
+check=$(field release_check "$plan")
+check_sha=$(sed 's/.*"sha256": "\([0-9a-f]*\)".*/\1/' <<<"$check")
+[ "$(grep -o '\[[0-9]*, [0-9]*\]' <<<"$check" | tr -d '[],' | while read -r at n; do
+  tail -c +$((at + 1)) base.exe | head -c "$n"; done | sha256sum | cut -c1-64)" = "$check_sha" ] &&
+  [ "${check_sha:0:16}" = $etag ] || fail "release_check: $check"
 # The checked-in base's ETag for the value src=web, as every server must give it.
 [ "$(field stamped_etag "$("$tool" plan --value=src=web base.exe)")" = '\"8462fb0ad537f5d9-17e68c6e02eccc2b\"' ] ||
   fail "stamped_etag of src=web: $("$tool" plan --value=src=web base.exe)"

@@ -1,6 +1,7 @@
 // mir_attribution plan: what a server needs to serve stamped copies of a
 // base without this tool, as JSON, with the server's own ETag function.
 #include "absl/strings/str_format.h"
+#include "absl/strings/str_join.h"
 #include "absl/strings/str_replace.h"
 #include "base/hash/sha256.h"
 #include "server/download_etag.h"
@@ -68,6 +69,12 @@ int Plan(std::span<const Argument> arguments) {
       "\"trailer\",\n  \"base_sha256\": \"%s\",\n  \"etag\": %s,\n",
       slot.file_size, slot.offset, slot.size, base::HexEncode(base_hash.Finish()),
       Quoted(server::DownloadEtag(release.digest, std::nullopt)));
+  std::vector<std::string> ranges;
+  for (const server::FileRange& range : release.uncovered) {
+    ranges.push_back(absl::StrFormat("[%d, %d]", range.offset, range.size));
+  }
+  absl::PrintF("  \"release_check\": {\"sha256\": \"%s\", \"ranges\": [%s]},\n",
+               base::HexEncode(release.digest), absl::StrJoin(ranges, ", "));
   if (has_value) {
     absl::PrintF("  \"stamped_sha256\": \"%s\",\n", base::HexEncode(stamped_hash.Finish()));
   }
@@ -87,7 +94,10 @@ extern const Command kPlanCommand = {
     "  slot_offset bytes, then the trailer record \"MIRBCH01\", the value's length as 32-bit\n"
     "  little-endian and the value, then zeros up to file_size), form, base_sha256, the\n"
     "  ETag of BASE (the first 16 hex digits of the SHA-256 of the bytes its signature does\n"
-    "  not cover, so every copy of the release has it), and stamped_etag, the rule for a\n"
+    "  not cover, so every copy of the release has it), release_check (the SHA-256 of those\n"
+    "  bytes and their [offset, size] ranges in the file: whoever fetches the base from\n"
+    "  elsewhere can check an object is this release from these ranges alone), and\n"
+    "  stamped_etag, the rule for a\n"
     "  stamped copy's ETag: BASE's with \"-\" and the first 16 hex digits of the value's\n"
     "  SHA-256 added. With a value, also stamped_sha256 and stamped_etag for it. A stamped\n"
     "  copy is refused. Exit status: 0 printed, 1 refused or failed, 2 a usage error.\n",

@@ -4,6 +4,8 @@
 // root: a bad request). The edge must cut the token out of the same path as
 // the origin, or the two could take one URL for two different links.
 // Returns a string of byte values (each char < 256), or null for a bad request.
+// `pathname` is the request target's own text: "\\" is no separator and
+// nothing was resolved before (new URL() would do both, unlike nginx).
 export function normalizedPath(pathname) {
   let decoded = "";
   for (let i = 0; i < pathname.length; i++) {
@@ -36,4 +38,14 @@ export function normalizedPath(pathname) {
     }
   }
   return "/" + segments.join("/");
+}
+
+// The path of the request target as the client sent it: the runtime passes
+// it in request.url unchanged after the scheme and authority.
+export function rawPath(url) {
+  const authority = url.indexOf("//");
+  const start = url.indexOf("/", authority < 0 ? 0 : authority + 2);
+  if (start < 0) return "";
+  const end = url.slice(start).search(/[?#]/);
+  return end < 0 ? url.slice(start) : url.slice(start, start + end);
 }

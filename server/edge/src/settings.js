@@ -1,77 +1,59 @@
 // The Worker's settings, read once per set of bindings and checked as
-// hostile input: a setting that is wrong makes every request fail (500, the
-// reason logged) rather than serve bytes that might not be the release's.
+// hostile input. A setting that decides which bytes are the release (the
+// catalogue, PREFIX) makes every request fail when wrong (500, the reason
+// logged) rather than serve bytes that might not be the release's; one that
+// only decides attribution (a key, the grace) is skipped with the reason
+// logged once, and its links get the base: a download never fails for it.
 //
-//   PLAN        the release's plan, as `mir_attribution plan BASE` prints it
-//               (JSON text or an object): file_size, slot_offset, slot_size,
-//               etag; other fields are ignored
-//   FILE_NAME   the release's file name, as in the links
-//   PREFIX      the URL path the downloads live under, e.g. "/download/"
-//   ORIGIN_URL  the one fixed URL of the base at the origin
-//   ORIGIN      (optional) the service that ORIGIN_URL is fetched through;
-//               without it, the global fetch (and so the CDN's cache)
-//   LINK_KEY_<id>  one secret per key id: base64 of the key's 32 to 4096 bytes
+//   CATALOGUE      the files served (catalogue.js), inline: JSON text or an object
+//   CATALOGUE_URL  or the one fixed URL it is published at, fetched through
+//                  the cache and read again after a short time
+//   PREFIX         the URL path the downloads live under, e.g. "/download/"
+//   ORIGIN         (optional) the service the origin's URLs are fetched
+//                  through; without it, the global fetch (and so the CDN's cache)
+//   LINK_KEY_<id>  one secret per key id, for every file: base64 of the key's
+//                  32 to 4096 bytes
+//   RESUME_GRACE_SECONDS (optional) how long after a link's expiry a resume
+//                  of its stamped copy (Range with If-Range: its ETag) still
+//                  gets it; decimal seconds, default 604800 (7 days), 0 off
+import { parseCatalogue, readCatalogueUrl, SettingError } from "./catalogue.js";
 import { isValidKeyId } from "./token.js";
-import { SLOT_SIZE } from "./value_rule.js";
 
-const MAX_FILE_SIZE = 512 * 1024 * 1024; // the launcher reads no larger file
 const KEY_PREFIX = "LINK_KEY_";
+const DEFAULT_GRACE_SECONDS = 604800n;
 
 function fail(reason) {
-  throw new Error(reason);
+  throw new SettingError(reason);
 }
 
-function readPlan(setting) {
-  let plan = setting;
-  if (typeof setting === "string") {
-    if (setting.length > 65536) fail("PLAN is longer than any plan");
-    try {
-      plan = JSON.parse(setting);
-    } catch {
-      fail("PLAN is not JSON");
-    }
-  }
-  if (typeof plan !== "object" || plan === null) fail("PLAN is missing");
-  const { file_size: size, slot_offset: offset, slot_size: slotSize, etag } = plan;
-  if (!Number.isSafeInteger(size) || size <= SLOT_SIZE || size > MAX_FILE_SIZE) {
-    fail("PLAN's file_size is not the size of a base");
-  }
-  if (slotSize !== SLOT_SIZE || offset !== size - SLOT_SIZE) {
-    fail("PLAN's slot is not the last 4112 bytes of the file");
-  }
-  if (plan.form !== undefined && plan.form !== "trailer") fail("PLAN's form is not trailer");
-  if (typeof etag !== "string" || !/^"[0-9a-f]{1,32}(-[0-9a-f]{1,32}){0,2}"$/.test(etag)) {
-    fail("PLAN's etag is not a strong ETag of hex digits");
-  }
-  return { size, slotOffset: offset, etag };
-}
-
-// The key's bytes from base64 text; wiped by the caller once imported.
-function keyBytes(id, text) {
-  if (typeof text !== "string" || text.length > 8192 || !/^[A-Za-z0-9+/]*={0,2}$/.test(text)) {
-    fail(`${KEY_PREFIX}${id} is not base64`);
-  }
+// The key's bytes from base64 text, or null; wiped by the caller once imported.
+function keyBytes(text) {
+  if (typeof text !== "string" || text.length > 8192 || !/^[A-Za-z0-9+/]*={0,2}$/.test(text)) return null;
   let binary;
   try {
     binary = atob(text);
   } catch {
-    fail(`${KEY_PREFIX}${id} is not base64`);
+    return null;
   }
-  if (binary.length < 32 || binary.length > 4096) {
-    fail(`${KEY_PREFIX}${id} holds ${binary.length} bytes; a key is 32 to 4096 bytes`);
-  }
+  if (binary.length < 32 || binary.length > 4096) return null;
   const bytes = new Uint8Array(binary.length);
   for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+  binary = "";
   return bytes;
 }
 
-async function readKeys(env) {
+// The usable keys; each secret that cannot be used is named (never shown) in `problems`.
+async function readKeys(env, problems) {
   const keys = new Map();
   for (const name of Object.keys(env)) {
     if (!name.startsWith(KEY_PREFIX)) continue;
     const id = name.slice(KEY_PREFIX.length);
-    if (!isValidKeyId(id)) fail(`${name}: a key id is 1 to 32 of A-Z a-z 0-9 - _`);
-    const bytes = keyBytes(id, env[name]);
+    const bytes = isValidKeyId(id) ? keyBytes(env[name]) : null;
+    if (!bytes) {
+      problems.push(`${name} is skipped: a key id is 1 to 32 of A-Z a-z 0-9 - _, a key the base64 ` +
+        "of 32 to 4096 bytes (no newline); its links get the base");
+      continue;
+    }
     try {
       keys.set(id, await crypto.subtle.importKey("raw", bytes, { name: "HMAC", hash: "SHA-256" },
         false, ["verify"]));
@@ -79,8 +61,15 @@ async function readKeys(env) {
       bytes.fill(0);
     }
   }
-  if (keys.size === 0) fail(`no ${KEY_PREFIX}<id> secret: every link would fail`);
+  if (keys.size === 0) problems.push(`no usable ${KEY_PREFIX}<id> secret: every link gets the base`);
   return keys;
+}
+
+function readGrace(text, problems) {
+  if (text === undefined) return DEFAULT_GRACE_SECONDS;
+  if (typeof text === "string" && /^[0-9]{1,12}$/.test(text)) return BigInt(text);
+  problems.push("RESUME_GRACE_SECONDS is not a decimal number of seconds: 604800 is used");
+  return DEFAULT_GRACE_SECONDS;
 }
 
 function readPrefix(prefix) {
@@ -90,39 +79,33 @@ function readPrefix(prefix) {
   return prefix;
 }
 
-function readFileName(name) {
-  if (typeof name !== "string" || !/^[A-Za-z0-9._~-]{1,255}$/.test(name) || /^\.+$/.test(name)) {
-    fail("FILE_NAME is not a plain file name");
+function readCatalogueSource(env) {
+  if ((env.CATALOGUE === undefined) === (env.CATALOGUE_URL === undefined)) {
+    fail("set one of CATALOGUE and CATALOGUE_URL");
   }
-  return name;
-}
-
-function readOriginUrl(text) {
-  let url;
-  try {
-    url = new URL(text);
-  } catch {
-    fail("ORIGIN_URL is not a URL");
-  }
-  if (url.protocol !== "https:" && url.protocol !== "http:") fail("ORIGIN_URL is not http(s)");
-  if (url.search || url.hash) fail("ORIGIN_URL has a query or fragment: it must be one fixed URL");
-  return url.href;
+  if (env.CATALOGUE !== undefined) return { files: parseCatalogue(env.CATALOGUE) };
+  return { url: readCatalogueUrl(env.CATALOGUE_URL) };
 }
 
 const cache = new WeakMap();
 
-// The settings of `env`, read once; throws with the reason when one is wrong.
+// The settings of `env`, read once; throws with the reason when one that
+// decides the bytes is wrong. The others' problems are logged here, once.
 export function settingsOf(env) {
   let settings = cache.get(env);
   if (!settings) {
-    settings = (async () => ({
-      plan: readPlan(env.PLAN),
-      fileName: readFileName(env.FILE_NAME),
-      prefix: readPrefix(env.PREFIX),
-      originUrl: readOriginUrl(env.ORIGIN_URL),
-      origin: env.ORIGIN ?? null,
-      keys: await readKeys(env),
-    }))();
+    settings = (async () => {
+      const problems = [];
+      const read = {
+        prefix: readPrefix(env.PREFIX),
+        catalogue: readCatalogueSource(env),
+        origin: env.ORIGIN ?? null,
+        keys: await readKeys(env, problems),
+        graceSeconds: readGrace(env.RESUME_GRACE_SECONDS, problems),
+      };
+      for (const problem of problems) console.log(`mir_attribution: ${problem}`);
+      return read;
+    })();
     cache.set(env, settings);
   }
   return settings;

@@ -85,16 +85,21 @@ export function linkMessage(fileName, value, expires) {
 
 // { value } (its bytes) when `text` is a token for `fileName` that a key in
 // `keys` (a Map of id to CryptoKey) signed and that has not expired at `now`
-// (Unix seconds, a BigInt); { reason } otherwise. The value is not judged here.
+// (Unix seconds, a BigInt); { code, reason } otherwise, with the codes of the
+// C++ server; an expired token that is genuine also has { value, expires }.
+// The value is not judged here.
 export async function verifyLinkToken(keys, text, fileName, now) {
   const token = parseLinkToken(text);
-  if (token.error) return { reason: token.error };
+  if (token.error) return { code: "malformed", reason: token.error };
   const key = keys.get(token.keyId);
-  if (!key) return { reason: `no key has the token's id ${token.keyId}` };
+  if (!key) return { code: "unknown-key", reason: `no key has the token's id ${token.keyId}` };
   const message = linkMessage(fileName, token.value, token.expires);
   if (!(await crypto.subtle.verify("HMAC", key, token.mac, message))) {
-    return { reason: "the token's MAC does not match (forged, altered or for another file)" };
+    return { code: "forged", reason: "the token's MAC does not match (forged, altered or for another file)" };
   }
-  if (now < 0n || now >= token.expires) return { reason: `the link expired at ${token.expires}` };
+  if (now < 0n || now >= token.expires) {
+    return { code: "expired", reason: `the link expired at ${token.expires}`, value: token.value,
+      expires: token.expires };
+  }
   return { value: token.value };
 }

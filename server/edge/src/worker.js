@@ -1,120 +1,189 @@
-// The download Worker: serves a release's base, stamped per download, under
-// the URLs of the nginx module, with the same bytes and headers:
+// The download Worker: serves the files of a catalogue, each stamped per
+// download, under the URLs of the nginx module, with the same bytes and
+// headers:
 //
-//   PREFIX<token>/<file name>  the base up to its attribution slot, from the
-//                              origin, then the slot filled with the token's value
+//   PREFIX<token>/<file name>  the file's base up to its attribution slot, from
+//                              the origin, then the slot filled with the token's value
 //   PREFIX<file name>          the base unchanged
 //
 // A token that fails (malformed, unknown key id, forged, expired, a value
-// the launcher refuses) gets the base unchanged and one log line with the
-// reason: a download never fails for its attribution. Settings: settings.js.
-import { fetchBase, OriginError } from "./origin.js";
+// the launcher refuses) gets the base unchanged, its reason in the request's
+// log line: a download never fails for its attribution. Only bytes of the
+// checked release (release_check.js) are sent, in bodies of exactly their
+// Content-Length, and the slot always comes from memory: an unattributed
+// download ends in the zeros of a base whatever the origin holds.
+// Settings: settings.js; the catalogue: catalogue.js.
+import { catalogueOf, SettingError } from "./catalogue.js";
+import { fetchBase, OriginError, sliceStream } from "./origin.js";
 import { decideRange } from "./ranges.js";
-import { normalizedPath } from "./request_path.js";
+import { ensureCurrentRelease, ensureRelease } from "./release_check.js";
+import { logOnce, loggedPath, newRequestLog, setRange, writeRequestLog } from "./request_log.js";
+import { normalizedPath, rawPath } from "./request_path.js";
 import { settingsOf } from "./settings.js";
 import { verifyLinkToken } from "./token.js";
-import { slotBytes, valueProblem } from "./value_rule.js";
+import { SLOT_SIZE, slotBytes, valueProblem } from "./value_rule.js";
 
 const CONTENT_TYPE = "application/octet-stream"; // .exe in Debian's mime.types
+const EMPTY_SLOT = new Uint8Array(SLOT_SIZE);
 
 function status(code) {
   return new Response(null, { status: code });
 }
 
-async function sha256Hex16(bytes) {
-  const digest = new Uint8Array(await crypto.subtle.digest("SHA-256", bytes));
-  return Array.from(digest.subarray(0, 8), (b) => b.toString(16).padStart(2, "0")).join("");
+async function stampedEtag(plan, value) {
+  const digest = new Uint8Array(await crypto.subtle.digest("SHA-256", value));
+  return `${plan.etag.slice(0, -1)}-${digest.subarray(0, 8).toHex()}"`;
 }
 
-// { slot, etag } of the stamped copy for `token`, or { reason } to send the base.
-async function stampFor(settings, token) {
-  if (token === "") return { reason: "the link has no token" };
+// { slot, etag, value } of the stamped copy for `token`, or { code, reason }
+// to send the base. An expired link's copy is still resumed within the
+// grace: a Range whose If-Range is that copy's very ETag.
+async function stampFor(settings, file, token, headers) {
+  if (token === "") return { code: "no-token", reason: "the link has no token" };
   const now = BigInt(Math.floor(Date.now() / 1000));
-  const verified = await verifyLinkToken(settings.keys, token, settings.fileName, now);
-  if (verified.reason) return verified;
+  const verified = await verifyLinkToken(settings.keys, token, file.fileName, now);
+  const resumable = verified.code === "expired" && verified.value && now >= verified.expires &&
+    now - verified.expires < settings.graceSeconds && headers.has("range");
+  if (verified.code && !resumable) return verified;
   const problem = valueProblem(verified.value);
-  if (problem) return { reason: `the launcher would refuse the link's value: ${problem}` };
-  const etag = `${settings.plan.etag.slice(0, -1)}-${await sha256Hex16(verified.value)}"`;
-  return { slot: slotBytes(verified.value), etag };
+  if (problem) {
+    return resumable ? verified : { code: "refused-value", reason: `the launcher would refuse the link's value: ${problem}` };
+  }
+  const etag = await stampedEtag(file.plan, verified.value);
+  if (resumable && headers.get("if-range") !== etag) return verified;
+  return { slot: slotBytes(verified.value), etag, value: verified.value };
 }
 
-// base[start, end) followed by slot[0, end - slotOffset) as one stream of
-// known length: the origin's body goes to the response by the runtime's own
-// pipe, and only the slot's bytes are written here.
-function joined(ctx, head, headLength, tail) {
-  const { readable, writable } = new FixedLengthStream(headLength + tail.length);
-  ctx.waitUntil(
-    head
-      .pipeTo(writable, { preventClose: true })
-      .then(async () => {
-        const writer = writable.getWriter();
-        await writer.write(tail);
-        await writer.close();
-      })
-      .catch((error) => console.log(`mir_attribution: the download stopped: ${error}`)),
+// Feeds `writable` (a FixedLengthStream's) with `head` (the origin's body,
+// by the runtime's own pipe) then `tail` (from memory); resolves when all
+// was written, rejects when the transfer failed (the client then sees it fail).
+async function feed(writable, head, tail) {
+  try {
+    if (head) await head.pipeTo(writable, { preventClose: true });
+  } catch (error) {
+    await writable.abort(error).catch(() => {});
+    throw error;
+  }
+  const writer = writable.getWriter();
+  try {
+    if (tail.length) await writer.write(tail);
+    await writer.close();
+  } catch (error) {
+    await writer.abort(error).catch(() => {});
+    throw error;
+  }
+}
+
+// A GET's body of bytes [start, end) of the copy whose slot is `slot`:
+// { body, start, end, whole, sent }; `whole` when the origin could only give
+// the whole object, which is then sent instead of the range; `sent` settles
+// when the body has been sent (true) or has failed (false).
+async function download(settings, file, slot, start, end) {
+  const { size, slotOffset } = file.plan;
+  let head = null;
+  let whole = false;
+  if (start < slotOffset) {
+    const part = await fetchBase(settings, file, start, Math.min(end, slotOffset));
+    try {
+      await ensureRelease(settings, file, part.validator);
+    } catch (error) {
+      part.body?.cancel();
+      throw error;
+    }
+    head = part.body;
+    if (part.whole) {
+      logOnce(`the origin of ${file.fileName} answers a range with the whole object: whole downloads are ` +
+        "sent instead (let the origin and its cache honour Range)");
+      [whole, start, end] = [true, 0, size];
+      head = sliceStream(head, 0, slotOffset);
+    }
+  } else {
+    await ensureCurrentRelease(settings, file);
+  }
+  const tail = (slot ?? EMPTY_SLOT).subarray(Math.max(start, slotOffset) - slotOffset, Math.max(end - slotOffset, 0));
+  const { readable, writable } = new FixedLengthStream(end - start);
+  const sent = feed(writable, head, tail).then(
+    () => true,
+    (error) => {
+      logOnce(`a download stopped: ${error}`);
+      return false;
+    },
   );
-  return readable;
+  return { body: readable, start, end, whole, sent };
 }
 
-// The body of the copy's bytes [start, end): the base's from the origin, the
-// slot's (when stamped) from memory.
-async function body(ctx, settings, slot, start, end) {
-  const { slotOffset } = settings.plan;
-  if (!slot || end <= slotOffset) return fetchBase(settings, start, end);
-  if (start >= slotOffset) return slot.subarray(start - slotOffset, end - slotOffset);
-  const head = await fetchBase(settings, start, slotOffset);
-  return joined(ctx, head, slotOffset - start, slot.subarray(0, end - slotOffset));
-}
-
-async function serve(request, settings, ctx) {
+async function serve(request, settings, log) {
   if (request.method !== "GET" && request.method !== "HEAD") return status(405);
-  const path = normalizedPath(new URL(request.url).pathname);
+  const path = normalizedPath(rawPath(request.url));
   if (path === null) return status(400);
-  if (!path.startsWith(settings.prefix)) return status(404);
+  if (!path.startsWith(settings.prefix)) {
+    log.path = loggedPath(path);
+    return status(404);
+  }
+  log.path = settings.prefix; // what follows may hold a token: a live link
   const rest = path.slice(settings.prefix.length);
   const slash = rest.indexOf("/");
   const token = slash < 0 ? "" : rest.slice(0, slash);
-  if (rest.slice(slash + 1) !== settings.fileName || (slash >= 0 && token === "")) return status(404);
+  const file = (await catalogueOf(settings)).get(rest.slice(slash + 1));
+  if (!file || (slash >= 0 && token === "")) return status(404);
+  log.path = settings.prefix + file.fileName;
 
-  const { size, etag: baseEtag } = settings.plan;
-  const stamp = await stampFor(settings, token);
-  if (stamp.reason) console.log(`mir_attribution: sending the base unattributed: ${stamp.reason}`);
+  const { size, etag: baseEtag } = file.plan;
+  const stamp = await stampFor(settings, file, token, request.headers);
+  log.outcome = stamp.code ?? "stamped";
+  if (stamp.slot) log.value = new TextDecoder().decode(stamp.value);
+  if (token !== "" && stamp.reason) log.reason = stamp.reason;
   const etag = stamp.etag ?? baseEtag;
   const decision = decideRange(request.headers, size, etag);
   switch (decision.status) {
     case 304:
+      await ensureCurrentRelease(settings, file);
       return new Response(null, { status: 304, headers: { ETag: etag } });
     case 412:
       return status(412);
     case 416:
       return new Response(null, { status: 416, headers: { "Content-Range": `bytes */${size}` } });
   }
-  const { start, end } = decision;
-  const headers = { "Content-Type": CONTENT_TYPE, "Content-Length": String(end - start), ETag: etag };
-  if (decision.status === 206) {
-    headers["Content-Range"] = `bytes ${start}-${end - 1}/${size}`;
+  let { status: code, start, end } = decision;
+  let body = null;
+  if (request.method === "HEAD") {
+    await ensureCurrentRelease(settings, file);
   } else {
-    headers["Accept-Ranges"] = "bytes";
+    const part = await download(settings, file, stamp.slot, start, end);
+    ({ body, start, end } = part);
+    if (part.whole) code = 200;
+    log.sent = part.sent;
   }
-  const content = request.method === "HEAD" ? null : await body(ctx, settings, stamp.slot, start, end);
-  return new Response(content, { status: decision.status, headers });
+  const headers = { "Content-Type": CONTENT_TYPE, "Content-Length": String(end - start), ETag: etag };
+  if (code === 206) headers["Content-Range"] = `bytes ${start}-${end - 1}/${size}`;
+  else headers["Accept-Ranges"] = "bytes";
+  if (body) setRange(log, request.method, start, end, size);
+  return new Response(body, { status: code, headers });
 }
 
 export default {
   async fetch(request, env, ctx) {
-    let settings;
+    const log = newRequestLog();
+    let response;
     try {
-      settings = await settingsOf(env);
+      response = await serve(request, await settingsOf(env), log);
     } catch (error) {
-      console.log(`mir_attribution: misconfigured: ${error.message}`);
-      return status(500);
+      if (!(error instanceof OriginError || error instanceof SettingError)) throw error;
+      const fault = error instanceof OriginError ? "" : "misconfigured: ";
+      console.log(`mir_attribution: ${fault}${error.message}`);
+      response = status(error instanceof OriginError ? 502 : 500);
     }
-    try {
-      return await serve(request, settings, ctx);
-    } catch (error) {
-      if (!(error instanceof OriginError)) throw error;
-      console.log(`mir_attribution: ${error.message}`);
-      return status(502);
+    log.status = response.status;
+    const { sent } = log;
+    delete log.sent;
+    if (!sent) {
+      writeRequestLog(log);
+    } else {
+      ctx.waitUntil(sent.then((completed) => {
+        log.completed = completed ? 1 : 0;
+        writeRequestLog(log);
+      }));
     }
+    return response;
   },
 };
