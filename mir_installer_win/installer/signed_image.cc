@@ -56,9 +56,7 @@ bool CheckLayout(SignedImage& image, std::string& error) {
 bool ReadSignedImage(ByteSource& source, SignedImage& image, std::string& error) {
   uint64_t file_size = 0;
   uint32_t system_error = 0;
-  if (!source.Size(file_size, system_error)) {
-    return Fail(error, absl::StrFormat("cannot read its size (%u)", system_error));
-  }
+  if (!source.Size(file_size, system_error)) return Fail(error, "cannot read its size");
   // The size is checked before anything is read or allocated.
   if (file_size > static_cast<uint64_t>(kMaxAttributionFileSize)) {
     return Fail(error, absl::StrFormat("the file is %u bytes; the launcher reads no file over %u",
