@@ -1,5 +1,4 @@
-// The Windows file source on a file its caller has opened and judged
-// itself, such as the launcher's named attribution source.
+// The Windows file source on a file its caller opened and judged itself.
 #ifndef MIR_INSTALLER_WIN_INSTALLER_BYTE_SOURCE_WIN_H_
 #define MIR_INSTALLER_WIN_INSTALLER_BYTE_SOURCE_WIN_H_
 
