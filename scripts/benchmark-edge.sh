@@ -17,6 +17,7 @@
 #   scripts/benchmark-edge.sh [ROUNDS] [SECONDS]   (default 3 rounds of 8 s)
 # The base: see benchmark_setup in scripts/common.sh.
 source "$(dirname "$0")/common.sh"
+source "$top/testing/benchmark_stats.sh"
 rounds=${1:-3}
 seconds=${2:-8}
 benchmark_setup benchmark-edge
@@ -26,7 +27,6 @@ benchmark_setup benchmark-edge
 # /cdn/, a cache in front of it that stores the whole base once; requests
 # for one object wait for its first fill, as a CDN collapses them.
 rm -rf "$work/cache"
-source "$top/server/edge/edge_run.sh"
 origin_config() {
   edge_origin_config "$work/nginx.conf" "$1" "$work" "$work/static" \
     "location /cdn/ { proxy_pass http://127.0.0.1:$1/releases/; proxy_cache edge; proxy_cache_valid 200 1h;
@@ -47,8 +47,7 @@ edge_config "$work/edge" "$work/catalogue.json" /download/ bench
 edge_start "$work/edge" "127.0.0.1:$nginx_port" 127.0.0.1:0 "$work/bench.key" ||
   { echo "benchmark-edge.sh: workerd did not start" >&2; exit 1; }
 edge="http://127.0.0.1:$edge_port/download"
-link() { "$tool" link --key-file="$work/bench.key" --key-id=bench --expires=$(($(date +%s) + 86400)) \
-  --value="$1" --file-name="${2:-$name}" "$edge" | tail -1; }
+link() { make_link "$work/bench.key" bench 86400 "$edge" --value="$1" --file-name="${2:-$name}"; }
 origin_bytes() { awk '{ total += $10 } END { print total + 0 }' "$work/origin.log"; }
 
 # 1. The CDN's cache: 100 distinct links, one base per file from the origin.

@@ -8,6 +8,7 @@
 #   scripts/benchmark-serve.sh [ROUNDS] [SECONDS]   (default 3 rounds of 8 s)
 # The base: see benchmark_setup in scripts/common.sh.
 source "$(dirname "$0")/common.sh"
+source "$top/testing/benchmark_stats.sh"
 rounds=${1:-3}
 seconds=${2:-8}
 benchmark_setup benchmark-serve ngx_http_mir_attribution_module
@@ -20,8 +21,7 @@ trap nginx_stop EXIT
 nginx_start "$work" benchmark_config "/static/$name" ||
   { echo "benchmark-serve.sh: nginx did not start" >&2; exit 1; }
 value="src=benchmark&campaign=$(printf 'caf\xc3\xa9')"
-link=$("$tool" link --key-file="$work/bench.key" --key-id=bench --expires=$(($(date +%s) + 86400)) \
-  --value="$value" "http://127.0.0.1:$nginx_port/download" | tail -1)
+link=$(make_link "$work/bench.key" bench 86400 "http://127.0.0.1:$nginx_port/download" --value="$value")
 worker=$(pgrep -P $nginx_pid)
 [ -n "$worker" ] || { echo "benchmark-serve.sh: nginx did not start" >&2; exit 1; }
 # The module's bytes are the tool's stamp, before anything is timed.

@@ -84,7 +84,6 @@ done
 make_key "$download/demo.key"
 # One nginx: the module serving every base of the folder under /download/,
 # and the same folder as the Worker's plain static origin under /releases/.
-source "$top/server/edge/edge_run.sh"
 demo_config() {
   download_config "$download/nginx.conf" "$1" "$download" "$releases/" demo "$download/demo.key" \
     "$(edge_origin_location "$download" "$releases")"
@@ -101,8 +100,8 @@ echo "the Worker (workerd) serves the catalogue of both on 127.0.0.1:$edge_port,
 value="src=demo-campaign&utm_medium=email"
 declare -A values=([$name]=$value [$second]="src=demo-second-channel")
 for file in $name $second; do
-  link=$("$tool" link --key-file="$download/demo.key" --key-id=demo --expires=$(($(date +%s) + 3600)) \
-    --value="${values[$file]}" --file-name=$file "http://127.0.0.1:$nginx_port/download" | tail -1)
+  link=$(make_link "$download/demo.key" demo 3600 "http://127.0.0.1:$nginx_port/download" \
+    --value="${values[$file]}" --file-name=$file)
   echo "signed link for ${values[$file]}: $link"
   curl -sf -o "$download/downloaded/nginx/$file" "$link"
   curl -sf -o "$download/downloaded/worker/$file" "http://127.0.0.1:$edge_port/download/${link#*/download/}"

@@ -11,13 +11,15 @@ fail() { echo "FAILED: $*"; exit 1; }
 
 # Each stub appends its command line to calls; apt-get -s prints the plan in
 # apt-plan; ctest and the build dependency check fail, to stop the script
-# there; dpkg-query says that the packages in $STUB_MISSING are not installed.
+# there; dpkg-query says that the packages in $STUB_MISSING are not installed
+# and every other one is, whatever this machine has.
 stub() { printf '#!/bin/sh\necho "%s $*" >>%s/calls\n%s\n' "$1" "$work" "$2" >"stubs/$1" && chmod +x "stubs/$1"; }
 stub apt-get 'case " $* " in *" -s "*) cat '"$work"'/apt-plan;; esac'
 stub cmake 'exit 0'
 stub ctest 'exit 1'
 stub dpkg-checkbuilddeps 'exit 1'
-stub dpkg-query 'for p in $STUB_MISSING; do case "$*" in *" $p") exit 1;; esac; done; exec /usr/bin/dpkg-query "$@"'
+stub dpkg-query 'for p in $STUB_MISSING; do case "$*" in *" $p") exit 1;; esac; done
+case "$1 $2" in "-W -f=\${Status}") echo "install ok installed"; exit 0;; esac; exec /usr/bin/dpkg-query "$@"'
 run() { : >calls; PATH="$work/stubs:$PATH" "$@" >out.log 2>&1; }
 
 # A build machine's installed packages are never upgraded: a plan that would

@@ -23,7 +23,6 @@ name=$(basename "$base")
 # The Worker is told the release's plan; a base that is not reserved stops here.
 "$tool" plan "$base" >"$work/plan.json" || { echo "serve-edge.sh: no plan for $base" >&2; exit 1; }
 ln -sfn "$base" "$work/origin/$name"
-source "$top/server/edge/edge_run.sh"
 origin_config() { edge_origin_config "$work/nginx.conf" "$1" "$work" "$work/origin"; }
 trap 'edge_stop; nginx_stop' EXIT
 trap 'exit 0' INT TERM

@@ -11,34 +11,20 @@ set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") vectors=$(realpath "$4")
 work=$(realpath -m "$5")
 here=$(dirname "$(realpath "$0")")
-source "$here/../nginx/nginx_run.sh"
-source "$here/edge_run.sh"
+source "$here/../../testing/fixture.sh"
 source "$here/../../testing/download_checks.sh"
 source "$here/../../testing/download_counts.sh"
-rm -rf "$work"
-mkdir -p "$work/origin"
-cd "$work"
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
+test_work "$work"
+mkdir origin
 stop_all() {
-  edge_stop
-  for pid in ${main_pid:-} ${vectors_pid:-} ${odd_pid:-} ${odd_origin_pid:-} ${counts_pid:-}; do
-    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true
-  done
-  nginx_stop
+  for pid in edge_pid main_pid vectors_pid odd_pid odd_origin_pid counts_pid nginx_pid; do stop_child $pid; done
 }
 trap stop_all EXIT
 [ -x "$workerd_bin" ] || fail "no workerd: run scripts/setup.sh"
 
-openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
-osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in "$small" \
-  -out signed.exe >/dev/null
 name=mirelo_browser_setup.exe
+reserve_test_base "$small" $name && mv $name origin/
 base=$work/origin/$name
-"$tool" reserve signed.exe "$base" >/dev/null
 cp "$vectors/base.exe" origin/base.exe
 "$tool" plan "$base" >plan.json
 "$tool" plan origin/base.exe >vectors-plan.json
@@ -46,11 +32,7 @@ size=$(stat -c %s "$base")
 # What a misbehaving origin may hold instead: a stamped copy, and another
 # release of the same size (the same program signed by another certificate).
 "$tool" stamp --value=src=someone-else "$base" origin/stamped.exe >/dev/null
-openssl req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
-osslsigncode sign -certs other.pem -key other.key -n "Mirelo Browser Setup" -in "$small" \
-  -out other-signed.exe >/dev/null
-"$tool" reserve other-signed.exe origin/other.exe >/dev/null
+mkdir other && reserve_test_base "$small" other/other.exe && mv other/other.exe origin/
 [ "$(stat -c %s origin/other.exe)" = "$size" ] || fail "the other release is not of the base's size"
 ! "$tool" plan origin/other.exe | grep -qF "$(sed -n 's/.*"sha256": "\([0-9a-f]*\)".*/\1/p' plan.json)" ||
   fail "the other release has the base's release digest"
@@ -91,7 +73,7 @@ edge_start "$work/odd" "${odd_origin#http://}" 127.0.0.1:0 k1.key || fail "worke
 odd_pid=$edge_pid odd_port=$edge_port
 edge="http://127.0.0.1:$main_port/download"
 module="http://127.0.0.1:$nginx_port/download"
-link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$edge" | tail -1; }
+link() { make_link "$work/k1.key" k1 3600 "$edge" "$@"; }
 
 # Bodies: each download is the tool's stamp of the base, reads back, verifies.
 check_stamped_bodies "$base" cert.pem
@@ -238,9 +220,9 @@ while IFS='|' read -r label path status logged; do
 done <<EOF
 missing|/download/$name|200|{"outcome":"no-token","value":"","path":"/download/$name","range":"0-$((size - 1))/$size","status":200,"last_byte":1,"completed":1}
 expired|/download/$(by_hand src=old $(($(date +%s) - 10)))/$name|200|"outcome":"expired","value":""
-unknown key id|/download/$("$tool" link --key-file=k3.key --key-id=k3 --expires=$future --value=a x | cut -d/ -f2)/$name|200|no key has the token's id k3
+unknown key id|/download/$(make_link k3.key k3 600 x --value=a | cut -d/ -f2)/$name|200|no key has the token's id k3
 forged|/download/$(by_hand src=web $future k3.key)/$name|200|"outcome":"forged"
-for another file|/download/$("$tool" link --key-file=k1.key --key-id=k1 --expires=$future --value=a --file-name=other.exe x | cut -d/ -f2)/$name|200|MAC does not match
+for another file|/download/$(make_link k1.key k1 600 x --value=a --file-name=other.exe | cut -d/ -f2)/$name|200|MAC does not match
 malformed|/download/not-a-token/$name|200|fewer than four fields
 empty token|/download//$name|200|"outcome":"no-token"
 another file name|/download/$token/other.exe|404|"outcome":""
@@ -345,17 +327,14 @@ curl -sf -o got-second.exe "$(link --value=src=second --file-name=second.exe)" &
 # the jq command of docs/serving-edge.md (testing/download_counts.sh runs the
 # same): whole, resumed, interrupted, segmented, HEAD.
 { cat "$small" && head -c 32000000 /dev/zero; } >unsigned-big.exe
-osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned-big.exe \
-  -out signed-big.exe >/dev/null
-"$tool" reserve signed-big.exe origin/big.exe >/dev/null && rm unsigned-big.exe signed-big.exe
+reserve_test_base unsigned-big.exe big.exe && rm unsigned-big.exe && mv big.exe origin/
 "$tool" plan origin/big.exe >big-plan.json
 edge_catalogue big.exe http://origin/releases/big.exe big-plan.json >big-catalogue.json
 edge_config "$work/counts" big-catalogue.json /download/ k1
 edge_start "$work/counts" "$origin" 127.0.0.1:0 k1.key || fail "workerd (counts) did not start"
 counts_pid=$edge_pid counts_port=$edge_port
 big_link() {
-  "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
-    --file-name=big.exe "http://127.0.0.1:$counts_port/download" | tail -1
+  make_link "$work/k1.key" k1 3600 "http://127.0.0.1:$counts_port/download" --value="$1" --file-name=big.exe
 }
 mkdir downloads && cd downloads
 drive_downloads big_link

@@ -12,23 +12,17 @@ set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") doc=$(realpath "$4")
 work=$(realpath -m "$5")
 here=$(dirname "$(realpath "$0")")
-source "$here/nginx_run.sh"
+source "$here/../../testing/fixture.sh"
 source "$here/../../testing/download_counts.sh"
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-nginx_test_work "$work"
+test_work "$work"
 
 # Two 32 MB releases of one size: the small PE with 0 or 1 bytes appended,
 # signed, reserved.
 for release in 0 1; do
   { cat "$small" && head -c 32000000 /dev/zero | tr '\0' "\\$release"; } >unsigned.exe
-  osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in unsigned.exe \
-    -out signed.exe >/dev/null && rm unsigned.exe
-  "$tool" reserve signed.exe release-$release.exe >/dev/null && rm signed.exe
+  reserve_test_base unsigned.exe release-$release.exe && rm unsigned.exe
 done
-head -c 32 /dev/urandom >k1.key && chmod 600 k1.key
+make_key k1.key
 # The documented steps that put a release in place, with this test's paths.
 install_release() {
   local steps
@@ -51,10 +45,7 @@ site_config() {
 # Ready when /ready answers, which is not logged: the log holds the driver's requests only.
 nginx_start "$work" site_config /ready || fail "nginx did not start"
 scheme=http
-campaign_link() {
-  "$tool" link --key-file=k1.key --key-id=k1 --expires=$(($(date +%s) + 3600)) --value="$1" \
-    "$scheme://127.0.0.1:$nginx_port/download" | tail -1
-}
+campaign_link() { make_link k1.key k1 3600 "$scheme://127.0.0.1:$nginx_port/download" --value="$1"; }
 drive_downloads campaign_link
 check_download_counts access.log
 # The doc's count command itself, on this log.

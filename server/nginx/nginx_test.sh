@@ -9,20 +9,14 @@
 set -euo pipefail
 tool=$(realpath "$1") module=$(realpath "$2") small=$(realpath "$3") vectors=$(realpath "$4")
 work=$(realpath -m "$5")
-source "$(dirname "$(realpath "$0")")/nginx_run.sh"
+source "$(dirname "$(realpath "$0")")/../../testing/fixture.sh"
 source "$(dirname "$(realpath "$0")")/../../testing/download_checks.sh"
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-nginx_test_work "$work"
+test_work "$work"
 
 # The base: the small PE signed with a throw-away certificate, then reserved.
-osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in "$small" \
-  -out signed.exe >/dev/null
 name=mirelo_browser_setup.exe
 base=$work/$name
-"$tool" reserve signed.exe "$base" >/dev/null
+reserve_test_base "$small" "$base"
 size=$(stat -c %s "$base")
 offset=$((size - 4112))
 for id in k1 k2 k3; do head -c 40 /dev/urandom >$id.key; done
@@ -35,9 +29,7 @@ for mode in 600 640 602 622 660; do install -m $mode k1.key modes/$mode.key; don
 install -m 600 -o 65534 k1.key modes/nobody.key 2>/dev/null || true
 # A base larger than directio 4m: the small PE with 5 MB appended, signed.
 { cat "$small" && head -c 5000000 /dev/zero; } >big-unsigned.exe
-osslsigncode sign -certs cert.pem -key cert.key -n "Mirelo Browser Setup" -in big-unsigned.exe \
-  -out big-signed.exe >/dev/null
-mkdir big && "$tool" reserve big-signed.exe big/$name >/dev/null
+mkdir big && reserve_test_base big-unsigned.exe big/$name
 big_size=$(stat -c %s big/$name)
 # File names a link must carry through nginx's decoding, each a copy of the
 # base in a folder of its own (printf formats).
@@ -71,7 +63,7 @@ nginx_start "$work" serving_config "/download/$name" || fail "nginx did not star
 port=$nginx_port
 curl -sf "http://127.0.0.1:$port/download/$name" | cmp - "$base" || fail "the base is not served"
 prefix="http://127.0.0.1:$port/download"
-link() { "$tool" link --key-file="$work/k1.key" --key-id=k1 --expires=$(($(date +%s) + 3600)) "$@" "$prefix" | tail -1; }
+link() { make_link "$work/k1.key" k1 3600 "$prefix" "$@"; }
 
 # Bodies: each download is the tool's stamp of the base, reads back, verifies.
 check_stamped_bodies "$base" cert.pem
@@ -206,8 +198,8 @@ a query in the prefix|1|URL prefix|$name|$((now + 600))|http://127.0.0.1/a?b=
 EOF
 # Names nginx decodes from the printed link back to the name that was signed.
 for i in "${!name_formats[@]}"; do
-  got=$("$tool" link --key-file=k1.key --key-id=k1 --expires=$((now + 600)) --value-file=ascii.value \
-    --file-name="$(printf "${name_formats[$i]}")" "http://127.0.0.1:$port/names/$i/")
+  got=$(make_link k1.key k1 600 "http://127.0.0.1:$port/names/$i/" --value-file=ascii.value \
+    --file-name="$(printf "${name_formats[$i]}")")
   curl -sf "$got" | cmp - expected-ascii.exe || fail "the name ${name_formats[$i]}: $got"
 done
 
@@ -231,7 +223,7 @@ while IFS='|' read -r label link reason; do
 done <<EOF
 missing|$prefix/$name|the link has no token
 expired|$(by_hand ascii.value $(($(date +%s) - 10)))|expired
-unknown key id|$("$tool" link --key-file=k3.key --key-id=k3 --expires=$future --value=a "$prefix" | tail -1)|no key has the token's id k3
+unknown key id|$(make_link k3.key k3 600 "$prefix" --value=a)|no key has the token's id k3
 bit in the MAC|$prefix/$value64.$expires.$key_id.$(flip "$mac64")/$name|MAC does not match
 bit in the value|$prefix/$(flip "$value64").$expires.$key_id.$mac64/$name|MAC does not match
 bit in the expiry|$prefix/$value64.${expires%?}$((${expires: -1} ^ 1)).$key_id.$mac64/$name|MAC does not match

@@ -9,26 +9,21 @@ set -Eeuo pipefail
 # without a word.
 trap 'echo "FAILED: line $LINENO: $BASH_COMMAND (status $?)"' ERR
 wine_run=$(realpath "$1") launcher=$(realpath "$2") tool=$(realpath "$3") work=$(realpath -m "$4")
+source "$(dirname "$(realpath "$0")")/../../testing/fixture.sh"
 for program in openssl osslsigncode; do
   if ! command -v "$program" >/dev/null; then
     echo "FAILED: $program is not installed (scripts/setup.sh installs it)"
     exit 1
   fi
 done
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
+test_work "$work"
 windows() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 tool() { "$wine_run" "$tool" "$@"; }
-fail() { echo "FAILED: $*"; exit 1; }
 verify() { osslsigncode verify -CAfile cert.pem "$1" >verify.log 2>&1 || { cat verify.log; fail "$1 no longer verifies"; }; }
 
-openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
-  -subj "/CN=Mirelo Test Signing" >openssl.log 2>&1 || { cat openssl.log; fail "openssl req"; }
-osslsigncode sign -certs cert.pem -key key.pem -n "Mirelo Browser Setup" -in "$launcher" \
-  -out signed.exe >sign.log 2>&1 || { cat sign.log; fail "signing"; }
+sign "$launcher" signed.exe
 verify signed.exe
-osslsigncode sign -certs cert.pem -key key.pem -nest -in signed.exe -out dual.exe >sign.log 2>&1 ||
+osslsigncode sign -certs cert.pem -key cert.key -nest -in signed.exe -out dual.exe >sign.log 2>&1 ||
   { cat sign.log; fail "nested signing"; }
 verify dual.exe
 

@@ -1,6 +1,6 @@
-# Sourced by the scripts and tests that run Debian's nginx with the module
-# from a private prefix WORK (configuration, pid, logs and temporary files
-# all inside it), never as a daemon.
+# Sourced (through fixture.sh) by the scripts and tests that run Debian's
+# nginx with the module from a private prefix WORK (configuration, pid, logs
+# and temporary files all inside it), never as a daemon.
 
 # nginx_config FILE PORT WORK MODULE LOCATIONS [HTTP_LINES] [LOG_LEVEL]
 # The workers run as nginx_worker_user ("USER GROUP") when it is set; an
@@ -59,22 +59,4 @@ nginx_start() {
   return 1
 }
 
-nginx_stop() {
-  if [ -n "${nginx_pid:-}" ]; then
-    kill "$nginx_pid" 2>/dev/null || true
-    wait "$nginx_pid" 2>/dev/null || true
-    nginx_pid=
-  fi
-}
-
-# nginx_test_work WORK: an empty WORK as the current folder, nginx stopped
-# on every way out, and a throw-away code-signing certificate there
-# (cert.pem, cert.key), for a test's releases.
-nginx_test_work() {
-  rm -rf "$1"
-  mkdir -p "$1"
-  cd "$1" || return 1
-  trap nginx_stop EXIT
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout cert.key -out cert.pem -days 2 \
-    -subj "/CN=Mirelo Test Signing" >/dev/null 2>&1
-}
+nginx_stop() { stop_child nginx_pid; }

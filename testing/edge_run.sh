@@ -1,8 +1,8 @@
-# Sourced, after server/nginx/nginx_run.sh, by the scripts and tests that run
-# the download Worker under workerd from a private directory WORK (its
-# configuration, modules and plan), in the foreground as a child, never as a
-# daemon.
-edge_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+# Sourced (through fixture.sh, after nginx_run.sh) by the scripts and tests
+# that run the download Worker (server/edge/) under workerd from a private
+# directory WORK (its configuration, modules and plan), in the foreground as
+# a child, never as a daemon.
+edge_dir=$(realpath "$(dirname "${BASH_SOURCE[0]}")/../server/edge")
 workerd_bin="$edge_dir/node_modules/@cloudflare/workerd-linux-64/bin/workerd"
 
 # edge_origin_location WORK DIR: the origin's nginx location, DIR's files as
@@ -11,8 +11,7 @@ edge_origin_location() { echo "location /releases/ { alias $2/; access_log $1/or
 
 # edge_origin_config FILE PORT WORK DIR [LOCATIONS]: Debian's nginx as a plain
 # static origin (edge_origin_location), everything else of it inside WORK;
-# LOCATIONS are added to its server block (nginx_config, from
-# server/nginx/nginx_run.sh).
+# LOCATIONS are added to its server block (nginx_config, from nginx_run.sh).
 edge_origin_config() {
   nginx_config "$1" "$2" "$3" "" "$(edge_origin_location "$3" "$4") ${5:-}" "" error
 }
@@ -91,10 +90,4 @@ edge_start() {
   return 1
 }
 
-edge_stop() {
-  if [ -n "${edge_pid:-}" ]; then
-    kill "$edge_pid" 2>/dev/null || true
-    wait "$edge_pid" 2>/dev/null || true
-    edge_pid=
-  fi
-}
+edge_stop() { stop_child edge_pid; }
