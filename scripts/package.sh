@@ -2,15 +2,16 @@
 # Builds the Debian packages libnginx-mod-http-mir-attribution and
 # mir-attribution (debian/) with dpkg-buildpackage into build/packages/, and
 # fails unless lintian passes them (errors and warnings; the overrides in
-# debian/ say why each kept warning is right). The version is MIR_VERSION,
-# four numbers, or else the build's default (cmake/version.cmake); the
-# changelog is written for it. Installs what debian/control asks for and
-# lintian when missing, upgrading nothing (a build machine's packages are its
-# own; it stops when a newer version is needed). The builds run
-# CMAKE_BUILD_PARALLEL_LEVEL jobs (default: one per core). Idempotent: unchanged sources and build dependencies build
+# debian/ say why each kept warning is right). The version is
+# debian/changelog's, which a test keeps cmake/version.cmake's default (a
+# release adds an entry with dch and sets that default). Installs what
+# debian/control asks for and lintian when missing, upgrading nothing (a
+# build machine's packages are its own; it stops when a newer version is
+# needed). The builds run CMAKE_BUILD_PARALLEL_LEVEL jobs (default: one per
+# core). Idempotent: unchanged sources and build dependencies build
 # nothing; otherwise the copy of the tree that it builds in keeps its build
 # directory, so only what changed is compiled again.
-#   scripts/package.sh            (a release: MIR_VERSION=1.2.3.0 scripts/package.sh)
+#   scripts/package.sh
 source "$(dirname "$0")/common.sh"
 cd "$top"
 out="$top/build/packages"
@@ -25,8 +26,7 @@ done
 ((${#missing[@]} == 0)) || apt_no_upgrade install "${missing[@]}"
 dpkg-checkbuilddeps debian/control >/dev/null 2>&1 || apt_no_upgrade build-dep "$top"
 
-version=$(cmake ${MIR_VERSION+"-DMIR_VERSION=$MIR_VERSION"} -P cmake/version.cmake 2>&1) ||
-  { echo "$version" >&2; exit 1; }
+version=$(dpkg-parsechangelog -S Version)
 
 # The tree as it is checked out, changes included, without what git ignores.
 mapfile -d '' files < <(git ls-files -z -co --exclude-standard | sort -zu)
@@ -51,17 +51,6 @@ mkdir -p "$source_dir"
 rm -rf "$source_dir/debian" "$stage/built"
 printf '%s\0' "${existing[@]}" | tar --null -T - -cf - | tar -C "$source_dir" -xf -
 echo "$names" >"$stage/names"
-# The changelog names this version, dated by the checked-out commit so that
-# a rebuild of the same commit is the same package.
-when=$(git log -1 --format=%ct 2>/dev/null || date +%s)
-cat >"$source_dir/debian/changelog" <<EOF
-mir-attribution ($version) bookworm; urgency=medium
-
-  * Release $version.
-
- -- Mirelo Release Team <release@mirelo.example>  $(date -R -u -d "@$when")
-EOF
-
 say "building version $version (log: $stage/build.log)"
 rm -f "$stage"/*.deb "$stage"/*.changes "$stage"/*.buildinfo
 logged "$stage/build.log" dpkg-buildpackage sh -c 'cd "$1" && dpkg-buildpackage -us -uc -b -nc -J"$2"' sh \

@@ -20,39 +20,40 @@ bool StillServed(const LinkToken& token, int64_t now, const ResumeRequest& resum
 
 }  // namespace
 
-DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
-                          int64_t now, const ResumeRequest& resume, const ReleaseBase& release,
-                          installer::MutableByteSpan slot_bytes) {
-  DownloadPlan plan;
+DownloadDecision DecideDownload(const LinkKeys& keys, std::string_view token,
+                                std::string_view file_name, int64_t now,
+                                const ResumeRequest& resume, const ReleaseBase& release,
+                                installer::MutableByteSpan slot_bytes) {
+  DownloadDecision decision;
   std::string error;
   LinkToken link;
   LinkRefusal refusal;
   const std::string& value = link.value;
   if (token.empty()) {
-    plan.code = kNoToken;
-    plan.reason = "the link has no token";
+    decision.code = kNoToken;
+    decision.reason = "the link has no token";
   } else if (!AuthenticateLinkToken(keys, token, file_name, link, refusal)) {
-    plan.code = refusal.code;
-    plan.reason = std::move(refusal.reason);
+    decision.code = refusal.code;
+    decision.reason = std::move(refusal.reason);
   } else if (!StillServed(link, now, resume, release)) {
     refusal = ExpiredLinkRefusal(link);
-    plan.code = refusal.code;
-    plan.reason = std::move(refusal.reason);
+    decision.code = refusal.code;
+    decision.reason = std::move(refusal.reason);
   } else if (slot_bytes.size() != release.slot.size) {
-    plan.code = kServerFault;
-    plan.reason = "the slot buffer does not match the slot";
+    decision.code = kServerFault;
+    decision.reason = "the slot buffer does not match the slot";
   } else if (!installer::FillAttributionSlot(value, installer::RecordForm::kTrailer, slot_bytes,
                                              error)) {
-    plan.code = kRefusedValue;
-    plan.reason = "the launcher would refuse the link's value: " + error;
+    decision.code = kRefusedValue;
+    decision.reason = "the launcher would refuse the link's value: " + error;
   } else {
-    plan.stamped = true;
-    plan.code = kStamped;
-    plan.value = value;
+    decision.stamped = true;
+    decision.code = kStamped;
+    decision.value = value;
   }
-  plan.etag = DownloadEtag(release.digest,
-                           plan.stamped ? std::optional<std::string_view>(value) : std::nullopt);
-  return plan;
+  decision.etag = DownloadEtag(
+      release.digest, decision.stamped ? std::optional<std::string_view>(value) : std::nullopt);
+  return decision;
 }
 
 }  // namespace server

@@ -24,7 +24,7 @@ inline constexpr std::string_view kNoToken = "no-token";
 inline constexpr std::string_view kRefusedValue = "refused-value";
 inline constexpr std::string_view kServerFault = "server-fault";
 
-struct DownloadPlan {
+struct DownloadDecision {
   bool stamped = false;
   std::string_view code;  // kStamped or the reason's code
   std::string value;      // the stamped value; empty otherwise
@@ -46,9 +46,10 @@ struct ResumeRequest {
 
 // `token` is the link's token (empty when the URL has none). When stamped,
 // `slot_bytes` (release.slot.size bytes) holds the filled slot.
-DownloadPlan PlanDownload(const LinkKeys& keys, std::string_view token, std::string_view file_name,
-                          int64_t now, const ResumeRequest& resume, const ReleaseBase& release,
-                          installer::MutableByteSpan slot_bytes);
+DownloadDecision DecideDownload(const LinkKeys& keys, std::string_view token,
+                                std::string_view file_name, int64_t now,
+                                const ResumeRequest& resume, const ReleaseBase& release,
+                                installer::MutableByteSpan slot_bytes);
 
 }  // namespace server
 

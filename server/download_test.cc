@@ -132,7 +132,7 @@ TEST(Base64UrlTest, OneTextPerByteString) {
   }
 }
 
-TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
+TEST(DecideDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
   // The If-Range a request sends: none, its own stamped copy's ETag (as a
   // browser resumes), the base's, or another value's copy's.
   enum Validator { kNone, kOwn, kBase, kOther };
@@ -186,21 +186,22 @@ TEST(PlanDownloadTest, StampsOnlyValuesTheLauncherStoresWhileTheLinkLives) {
                                       DownloadEtag(kReleaseDigest, "src=other")};
     const ResumeRequest resume{c.grace, c.range, validators[c.if_range]};
     std::vector<uint8_t> bytes(slot.size, 0xAA), expected(slot.size);
-    const DownloadPlan plan = PlanDownload(keys, token, kName, c.now, resume, release, bytes);
-    EXPECT_EQ(plan.code, c.code);
-    EXPECT_EQ(plan.stamped, c.code == kStamped);
+    const DownloadDecision decision =
+        DecideDownload(keys, token, kName, c.now, resume, release, bytes);
+    EXPECT_EQ(decision.code, c.code);
+    EXPECT_EQ(decision.stamped, c.code == kStamped);
     if (c.code != kStamped) {
-      EXPECT_EQ(plan.value, "");
-      EXPECT_FALSE(plan.reason.empty());
-      EXPECT_EQ(plan.etag, base_etag);
+      EXPECT_EQ(decision.value, "");
+      EXPECT_FALSE(decision.reason.empty());
+      EXPECT_EQ(decision.etag, base_etag);
       continue;
     }
-    EXPECT_EQ(plan.value, c.value);
+    EXPECT_EQ(decision.value, c.value);
     std::string error;
     ASSERT_TRUE(
         installer::FillAttributionSlot(c.value, installer::RecordForm::kTrailer, expected, error));
     EXPECT_EQ(bytes, expected);
-    EXPECT_EQ(plan.etag, own_etag);
+    EXPECT_EQ(decision.etag, own_etag);
   }
 }
 
@@ -284,14 +285,10 @@ TEST(ReleaseBaseTest, IdentifiesABaseByWhatItsSignatureDoesNotCover) {
     SCOPED_TRACE(c.name);
     test_support::SyntheticImage image = test_support::ReservedSyntheticImage();
     c.change(image);
-    const auto read_at = [&image](uint64_t offset, installer::MutableByteSpan into) {
-      if (offset > image.bytes.size() || into.size() > image.bytes.size() - offset) return false;
-      std::copy_n(image.bytes.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
-      return true;
-    };
+    installer::MemorySource source(image.bytes);
     ReleaseBase release;
     std::string error;
-    EXPECT_EQ(FindReleaseBase(image.bytes.size(), read_at, release, error), !c.digest.empty());
+    EXPECT_EQ(FindReleaseBase(source, release, error), !c.digest.empty());
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     if (!c.digest.empty()) {
       EXPECT_EQ(base::HexEncode(release.digest), c.digest);

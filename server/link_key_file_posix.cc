@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/posix/scoped_descriptor.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
 
@@ -48,19 +49,16 @@ bool ReadLinkKeyFile(const std::string& path, base::SecretBytes& key, std::strin
   // One byte more than the file had tells a file that grew since fstat.
   const auto size = static_cast<size_t>(status.st_size);
   base::SecretBytes bytes(size + 1);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t got = read(fd.Get(), bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      error = "cannot be read (" + std::string(std::strerror(errno)) + ")";
-      return false;
-    }
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  if (done != size) {
+  const std::unique_ptr<installer::ByteSource> source =
+      installer::BorrowedDescriptorSource(fd.Get());
+  uint32_t code = 0;
+  const bool whole = source->ReadAt(0, bytes.span().first(size), code);
+  if (whole ? source->ReadAt(size, bytes.span().last(1), code) : code == installer::kReadPastEnd) {
     error = "changed while it was read";
+    return false;
+  }
+  if (code != installer::kReadPastEnd) {
+    error = "cannot be read (" + std::string(std::strerror(static_cast<int>(code))) + ")";
     return false;
   }
   bytes.Shrink(size);

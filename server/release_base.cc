@@ -2,8 +2,7 @@
 
 namespace server {
 
-bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile::ReadAt& read_at,
-                     ReleaseBase& release, std::string& error) {
+bool FindReleaseBase(installer::ByteSource& source, ReleaseBase& release, std::string& error) {
   installer::SignedImage image;
   base::Sha256 digest;
   size_t ranges = 0;
@@ -11,7 +10,7 @@ bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile:
     digest.Update(bytes);
     if (ranges < release.uncovered.size()) release.uncovered[ranges++] = {offset, bytes.size()};
   };
-  if (!installer::ReadSignedImage(file_size, read_at, image, error) ||
+  if (!installer::ReadSignedImage(source, image, error) ||
       !installer::FindAttributionSlot(image, release.slot, error, uncovered)) {
     return false;
   }

@@ -35,10 +35,9 @@ struct ReleaseBase {
   std::array<FileRange, kUncoveredRangeCount> uncovered{};  // in file order
 };
 
-// Reads the base's headers and certificate table once through `read_at`;
-// false with the reason when it is not a reserved base or its slot is filled.
-bool FindReleaseBase(uint64_t file_size, const installer::ReadAtAttributionFile::ReadAt& read_at,
-                     ReleaseBase& release, std::string& error);
+// Reads the base's headers and certificate table once from `source`; false
+// with the reason when it is not a reserved base or its slot is filled.
+bool FindReleaseBase(installer::ByteSource& source, ReleaseBase& release, std::string& error);
 
 }  // namespace server
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/attribution_slot.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "mir_installer_win/installer/channel_info_search.h"
 #include "testing/expected_log_line.h"
 
@@ -73,16 +73,11 @@ inline SyntheticImage ReservedSyntheticImage() {
   return image;
 }
 
-// Reads `bytes`, which must outlive the reader, as a file would be read.
-inline installer::ReadAtAttributionFile::ReadAt ReadAtOf(installer::ByteSpan bytes) {
-  return [bytes](uint64_t offset, installer::MutableByteSpan into) {
-    if (!installer::Contains(bytes, offset, into.size())) return false;
-    std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(offset), into.size(), into.begin());
-    return true;
-  };
-}
-inline installer::ReadAtAttributionFile MemoryAttributionFile(installer::ByteSpan bytes) {
-  return installer::ReadAtAttributionFile(bytes.size(), ReadAtOf(bytes));
+// ReadSignedImage of `bytes` read as a file.
+inline bool ReadSignedImageOf(installer::ByteSpan bytes, installer::SignedImage& image,
+                              std::string& error) {
+  installer::MemorySource source(bytes);
+  return installer::ReadSignedImage(source, image, error);
 }
 
 // Whether a search's `place` points, in `bytes`, at the record of `value`.

@@ -155,24 +155,29 @@ TEST(AttributionSlotTest, FindsTheSlotOfAReservedBaseOnly) {
     // A file of `size` bytes, zeros after the image: an oversized file or
     // table is refused before it is read.
     const uint64_t size = c.file_size ? c.file_size : image.bytes.size();
-    uint64_t asked = 0;
-    const ReadAtAttributionFile::ReadAt read_at = [&](uint64_t offset, MutableByteSpan into) {
-      asked += into.size();
-      if (offset > size || into.size() > size - offset) return false;
-      for (size_t i = 0; i < into.size(); ++i) {
-        into[i] = offset + i < image.bytes.size() ? image.bytes[offset + i] : 0;
+    struct PaddedSource : ByteSource {
+      const std::vector<uint8_t>& bytes;
+      uint64_t size, asked = 0;
+      PaddedSource(const std::vector<uint8_t>& b, uint64_t s) : bytes(b), size(s) {}
+      bool Size(uint64_t& out, uint32_t&) override { return out = size, true; }
+      bool ReadAt(uint64_t offset, MutableByteSpan into, uint32_t&) override {
+        asked += into.size();
+        if (offset > size || into.size() > size - offset) return false;
+        for (size_t i = 0; i < into.size(); ++i) {
+          into[i] = offset + i < bytes.size() ? bytes[offset + i] : 0;
+        }
+        return true;
       }
-      return true;
-    };
+    } source(image.bytes, size);
     SignedImage signed_image;
     AttributionSlot slot;
     std::string error;
-    ASSERT_EQ(ReadSignedImage(size, read_at, signed_image, error) &&
+    ASSERT_EQ(ReadSignedImage(source, signed_image, error) &&
                   FindAttributionSlot(signed_image, slot, error),
               c.error.empty())
         << error;
     EXPECT_THAT(error, testing::HasSubstr(c.error));
-    EXPECT_LT(asked, 131072u);
+    EXPECT_LT(source.asked, 131072u);
     if (!c.error.empty()) continue;
     EXPECT_EQ(slot.file_size, kReservedSize);
     EXPECT_EQ(slot.offset, 0x210u);

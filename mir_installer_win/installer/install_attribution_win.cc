@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "mir_installer_win/installer/attribution_file_win.h"
 #include "mir_installer_win/installer/attribution_locator.h"
 #include "mir_installer_win/installer/attribution_log.h"
+#include "mir_installer_win/installer/byte_source_win.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "product/product_details.h"
 #include "registry/registry_key_win.h"
@@ -13,27 +13,27 @@
 namespace installer {
 namespace {
 
-std::string FindInOpenedFile(const std::unique_ptr<AttributionFile>& file, uint32_t error) {
+std::string FindInOpenedFile(std::unique_ptr<ByteSource> file, uint32_t error) {
   if (!file) {
     LOG_AT(kAttributionLog, 497, ERROR) << "[InstallAttribution] CreateFileW failed: " << error;
     return std::string();
   }
-  return FindAttributionInFile(*file);
+  return FindAttributionInFile(std::move(file));
 }
 
 }  // namespace
 
 std::string ReadAttributionFromFile(const wchar_t* path) {
   uint32_t error = 0;
-  const std::unique_ptr<AttributionFile> file = OpenAttributionFile(path, error);
-  return FindInOpenedFile(file, error);
+  std::unique_ptr<ByteSource> file = OpenFileSource(path, error);
+  return FindInOpenedFile(std::move(file), error);
 }
 
 std::string ReadAttributionFromOpenedFile(base::ScopedHandle file, uint32_t open_error) {
   uint32_t error = open_error;
-  std::unique_ptr<AttributionFile> opened;
-  if (file.IsValid()) opened = AttributionFileFromHandle(std::move(file), error);
-  return FindInOpenedFile(opened, error);
+  std::unique_ptr<ByteSource> opened;
+  if (file.IsValid()) opened = FileSourceFromHandle(std::move(file), error);
+  return FindInOpenedFile(std::move(opened), error);
 }
 
 std::string ReadAttributionFromSelf() {

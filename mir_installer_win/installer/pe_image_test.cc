@@ -32,9 +32,8 @@ TEST(PeImageTest, Variants) {
     EXPECT_EQ(capture.Bodies(), variant.found_by_tail ? std::vector<std::string>() : variant.lines);
     EXPECT_TRUE(variant.value.empty() || PointsAtRecord(image, place, variant.value));
     // The file search, a tail window first: the same value, where it lies.
-    ReadAtAttributionFile file = test_support::MemoryAttributionFile(image);
     ScopedLogCapture file_capture;
-    EXPECT_EQ(FindAttributionInFile(file, &place), variant.value);
+    EXPECT_EQ(FindAttributionInFile(std::make_unique<MemorySource>(image), &place), variant.value);
     EXPECT_EQ(file_capture.Bodies(), variant.lines);
     EXPECT_TRUE(variant.value.empty() || PointsAtRecord(image, place, variant.value));
   }

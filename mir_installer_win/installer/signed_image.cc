@@ -53,8 +53,10 @@ bool CheckLayout(SignedImage& image, std::string& error) {
 
 }  // namespace
 
-bool ReadSignedImage(uint64_t file_size, const ReadAtAttributionFile::ReadAt& read_at,
-                     SignedImage& image, std::string& error) {
+bool ReadSignedImage(ByteSource& source, SignedImage& image, std::string& error) {
+  uint64_t file_size = 0;
+  uint32_t system_error = 0;
+  if (!source.Size(file_size, system_error)) return Fail(error, "cannot read its size");
   // The size is checked before anything is read or allocated.
   if (file_size > static_cast<uint64_t>(kMaxAttributionFileSize)) {
     return Fail(error, absl::StrFormat("the file is %u bytes; the launcher reads no file over %u",
@@ -62,10 +64,12 @@ bool ReadSignedImage(uint64_t file_size, const ReadAtAttributionFile::ReadAt& re
   }
   image.file_size = file_size;
   image.headers.resize(std::min(file_size, kMaxHeadersRead));
-  if (!read_at(0, image.headers)) return Fail(error, "cannot read its headers");
+  if (!source.ReadAt(0, image.headers, system_error)) {
+    return Fail(error, "cannot read its headers");
+  }
   if (!CheckLayout(image, error)) return false;
   image.table.resize(image.layout.directory.cert_size);
-  if (!read_at(image.layout.directory.cert_rva, image.table)) {
+  if (!source.ReadAt(image.layout.directory.cert_rva, image.table, system_error)) {
     return Fail(error, "cannot read its certificate table");
   }
   return true;

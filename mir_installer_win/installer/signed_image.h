@@ -1,11 +1,11 @@
 // The one reader of a signed launcher's layout for attribution: its PE
-// headers and its certificate table, read once through a ReadAt with every
+// headers and its certificate table, read once from a ByteSource with every
 // size capped before anything is allocated, and checked as the stamping tool
 // and the download server both need them: the table ends the file and its
 // last entry is an Authenticode signature. Nothing here logs.
 //
 //   SignedImage image;
-//   if (!ReadSignedImage(file_size, read_at, image, error)) ... error says why
+//   if (!ReadSignedImage(source, image, error)) ... error says why
 //   SignatureEntry last;
 //   if (FindSignatureEntry(image.table, last, error)) ... last.signature_end
 #ifndef MIR_INSTALLER_WIN_INSTALLER_SIGNED_IMAGE_H_
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "mir_installer_win/installer/pe_image.h"
 
 namespace installer {
@@ -33,11 +33,10 @@ struct SignedImage {
 };
 
 // Reads and checks the image's headers and certificate table; false with the
-// reason when the file is larger than the launcher reads, cannot be read, is
-// not a PE image, is unsigned, or its certificate table starts inside the
-// headers, does not end the file or is larger than kMaxCertificateTableSize.
-bool ReadSignedImage(uint64_t file_size, const ReadAtAttributionFile::ReadAt& read_at,
-                     SignedImage& image, std::string& error);
+// reason when the file's size cannot be read or is larger than the launcher
+// reads, the file cannot be read, is not a PE image, is unsigned, or its certificate table starts
+// inside the headers, does not end the file or is larger than kMaxCertificateTableSize.
+bool ReadSignedImage(ByteSource& source, SignedImage& image, std::string& error);
 
 // The last WIN_CERTIFICATE entry of `table` when it is an Authenticode
 // signature (revision 2.0, PKCS#7 signed data, a DER SEQUENCE that fits the

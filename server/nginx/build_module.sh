@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the nginx module against Debian's nginx-dev: a copy of its sources in
-# WORK_DIR, configured with the very flags Debian built /usr/sbin/nginx with
-# (so that load_module accepts the module's signature), then `make modules`.
-# The configure step (about a minute) runs again only when nginx-dev's
+# Builds the nginx module against Debian's nginx-dev as Debian's build system
+# for modules (nginx_mod.pm) does: nginx's configure, run in nginx-dev's
+# sources with the very flags Debian built /usr/sbin/nginx with (so that
+# load_module accepts the module's signature) and --builddir WORK_DIR, then
+# `make modules`. The configure step runs again only when nginx-dev's
 # version, the flags, the module's build description or the link arguments
 # change.
 #   build_module.sh WORK_DIR MODULE_SOURCE_DIR OUTPUT.so LINK_ARGUMENTS...
@@ -19,9 +20,8 @@ fingerprint=$({ dpkg-query -W -f='${Version}\n' nginx-dev; printf '%s\n' "${NGX_
 if [ "$(cat "$work/configured" 2>/dev/null)" != "$fingerprint" ]; then
   rm -rf "$work"
   mkdir -p "$work"
-  cp -r "$nginx_src/." "$work/"
-  if ! (cd "$work" && MIR_NGINX_LIBS="$link" ./configure "${NGX_CONF_FLAGS[@]}" \
-          --add-dynamic-module="$module") >"$work/configure.log" 2>&1; then
+  if ! (cd "$nginx_src" && MIR_NGINX_LIBS="$link" ./configure "${NGX_CONF_FLAGS[@]}" \
+          --add-dynamic-module="$module" --builddir="$work") >"$work/configure.log" 2>&1; then
     tail -20 "$work/configure.log" >&2
     echo "build_module.sh: nginx's configure failed (whole log: $work/configure.log)" >&2
     exit 1
@@ -29,6 +29,6 @@ if [ "$(cat "$work/configured" 2>/dev/null)" != "$fingerprint" ]; then
   echo "$fingerprint" >"$work/configured"
 fi
 # The archive is not among make's prerequisites: link again every time.
-rm -f "$work/objs/ngx_http_mir_attribution_module.so"
-(cd "$work" && make -s -f objs/Makefile modules) >&2
-cp "$work/objs/ngx_http_mir_attribution_module.so" "$output"
+rm -f "$work/ngx_http_mir_attribution_module.so"
+make -s -f "$work/Makefile" -C "$nginx_src" modules >&2
+cp "$work/ngx_http_mir_attribution_module.so" "$output"

@@ -1,14 +1,12 @@
 #include "server/nginx/mir_attribution_shim.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "mir_installer_win/installer/byte_source.h"
 #include "server/attributed_download.h"
 #include "server/link_key_file.h"
 #include "server/link_token.h"
@@ -59,50 +57,43 @@ int mir_link_keys_add_file(mir_link_keys* keys, const char* id, size_t id_length
   return 0;
 }
 
-int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allocator,
-                  mir_text* reason) noexcept {
-  const auto read_at = [fd](uint64_t offset, installer::MutableByteSpan into) {
-    for (size_t done = 0; done < into.size();) {
-      const ssize_t got =
-          pread(fd, into.data() + done, into.size() - done, static_cast<off_t>(offset + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      done += static_cast<size_t>(got);
-    }
-    return true;
-  };
+int mir_find_release_base(int fd, mir_release_base* release_base, mir_allocator allocator,
+                          mir_text* reason) noexcept {
+  const std::unique_ptr<installer::ByteSource> source = installer::BorrowedDescriptorSource(fd);
   server::ReleaseBase release;
   std::string error;
-  if (!server::FindReleaseBase(file_size, read_at, release, error)) {
+  if (!server::FindReleaseBase(*source, release, error)) {
     CopyText(error, allocator, *reason);
     return -1;
   }
-  base->file_size = release.slot.file_size;
-  base->slot_offset = release.slot.offset;
-  base->slot_size = release.slot.size;
-  std::copy(release.digest.begin(), release.digest.end(), base->digest);
+  release_base->file_size = release.slot.file_size;
+  release_base->slot_offset = release.slot.offset;
+  release_base->slot_size = release.slot.size;
+  std::copy(release.digest.begin(), release.digest.end(), release_base->digest);
   return 0;
 }
 
-int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
-                      const char* file_name, size_t file_name_length, int64_t now,
-                      const mir_resume* resume, const mir_base* base, unsigned char* slot_bytes,
-                      mir_allocator allocator, mir_download* download) noexcept {
+int mir_decide_download(const mir_link_keys* keys, const char* token, size_t token_length,
+                        const char* file_name, size_t file_name_length, int64_t now,
+                        const mir_resume* resume, const mir_release_base* release_base,
+                        unsigned char* slot_bytes, mir_allocator allocator,
+                        mir_download* download) noexcept {
   server::ReleaseBase release;
-  release.slot = {base->file_size, base->slot_offset, base->slot_size};
-  std::copy(base->digest, base->digest + MIR_DIGEST_SIZE, release.digest.begin());
+  release.slot = {release_base->file_size, release_base->slot_offset, release_base->slot_size};
+  std::copy(release_base->digest, release_base->digest + MIR_DIGEST_SIZE, release.digest.begin());
   const server::ResumeRequest resume_request{
       resume->grace_seconds, resume->has_range != 0,
       std::string_view(reinterpret_cast<const char*>(resume->if_range.data), resume->if_range.len)};
-  const server::DownloadPlan plan = server::PlanDownload(
+  const server::DownloadDecision decision = server::DecideDownload(
       keys->keys, std::string_view(token, token_length),
       std::string_view(file_name, file_name_length), now, resume_request, release,
-      installer::MutableByteSpan(slot_bytes, slot_bytes ? base->slot_size : 0));
-  download->stamped = plan.stamped ? 1 : 0;
-  download->code = {plan.code.size(), reinterpret_cast<const unsigned char*>(plan.code.data())};
-  CopyText(plan.reason, allocator, download->reason);
-  return CopyText(plan.value, allocator, download->value) &&
-                 CopyText(plan.etag, allocator, download->etag)
+      installer::MutableByteSpan(slot_bytes, slot_bytes ? release_base->slot_size : 0));
+  download->stamped = decision.stamped ? 1 : 0;
+  download->code = {decision.code.size(),
+                    reinterpret_cast<const unsigned char*>(decision.code.data())};
+  CopyText(decision.reason, allocator, download->reason);
+  return CopyText(decision.value, allocator, download->value) &&
+                 CopyText(decision.etag, allocator, download->etag)
              ? 0
              : -1;
 }

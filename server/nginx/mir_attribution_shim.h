@@ -1,6 +1,6 @@
 /* The C interface through which the nginx module uses the project's C++:
- * link keys, the release base, and the plan of one download. Every function
- * is noexcept on the C++ side: no exception crosses into nginx (memory
+ * link keys, the release base, and the decision for one download. Every
+ * function is noexcept on the C++ side: no exception crosses into nginx (memory
  * running out inside one ends that worker, and nginx's master starts
  * another). Texts are returned whole, in memory from the caller's
  * allocator (an nginx pool) or static; a reason never names the file (nginx
@@ -50,12 +50,12 @@ typedef struct {
   uint64_t slot_offset;
   uint64_t slot_size;
   unsigned char digest[MIR_DIGEST_SIZE]; /* of the release, for its ETags */
-} mir_base;
+} mir_release_base;
 
 /* The release base open as `fd` (read with pread; not O_DIRECT): 0, or -1
  * with the reason it cannot be served as a base. */
-int mir_find_base(int fd, uint64_t file_size, mir_base* base, mir_allocator allocator,
-                  mir_text* reason) MIR_NOEXCEPT;
+int mir_find_release_base(int fd, mir_release_base* release_base, mir_allocator allocator,
+                          mir_text* reason) MIR_NOEXCEPT;
 
 typedef struct {
   int stamped;     /* 1: send base[0, slot_offset) and the slot's bytes */
@@ -74,13 +74,14 @@ typedef struct {
   mir_text if_range; /* length 0: none */
 } mir_resume;
 
-/* Plans the download of `file_name` with `token` (length 0: none) at `now`;
- * fills `slot_bytes` (base->slot_size bytes) when stamped. 0, or -1 when
- * the allocator has no memory for the ETag. */
-int mir_plan_download(const mir_link_keys* keys, const char* token, size_t token_length,
-                      const char* file_name, size_t file_name_length, int64_t now,
-                      const mir_resume* resume, const mir_base* base, unsigned char* slot_bytes,
-                      mir_allocator allocator, mir_download* download) MIR_NOEXCEPT;
+/* Decides what the download of `file_name` with `token` (length 0: none)
+ * at `now` gets; fills `slot_bytes` (release_base->slot_size bytes) when
+ * stamped. 0, or -1 when the allocator has no memory for the ETag. */
+int mir_decide_download(const mir_link_keys* keys, const char* token, size_t token_length,
+                        const char* file_name, size_t file_name_length, int64_t now,
+                        const mir_resume* resume, const mir_release_base* release_base,
+                        unsigned char* slot_bytes, mir_allocator allocator,
+                        mir_download* download) MIR_NOEXCEPT;
 
 #ifdef __cplusplus
 }

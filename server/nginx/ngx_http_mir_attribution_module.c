@@ -60,7 +60,7 @@ typedef struct {
   ngx_file_uniq_t uniq;
   off_t size;
   time_t mtime;
-  mir_base base;
+  mir_release_base base;
 } ngx_http_mir_attribution_file_t;
 
 /* The base or folder one `mir_attribution` names, shared by the locations
@@ -267,8 +267,8 @@ static ngx_int_t ngx_http_mir_attribution_examine(ngx_http_mir_attribution_file_
   file->uniq = ngx_file_uniq(info);
   file->size = ngx_file_size(info);
   file->mtime = ngx_file_mtime(info);
-  file->usable = mir_find_base(fd, (uint64_t)file->size, &file->base,
-                               ngx_http_mir_attribution_allocator(pool), reason) == 0;
+  file->usable =
+      mir_find_release_base(fd, &file->base, ngx_http_mir_attribution_allocator(pool), reason) == 0;
 
   return file->usable ? NGX_OK : NGX_DECLINED;
 }
@@ -645,10 +645,9 @@ static ngx_int_t ngx_http_mir_attribution_init(ngx_conf_t* cf) {
  * file is unchanged. It is read through a descriptor of the module's own:
  * nginx's may be O_DIRECT (directio), which takes no unaligned reads. A
  * file that is not a base is logged once per change of it. */
-static const mir_base* ngx_http_mir_attribution_base(ngx_http_request_t* r,
-                                                     ngx_http_mir_attribution_served_t* served,
-                                                     ngx_str_t* name, ngx_str_t* path,
-                                                     ngx_open_file_info_t* of) {
+static const mir_release_base* ngx_http_mir_attribution_base(
+    ngx_http_request_t* r, ngx_http_mir_attribution_served_t* served, ngx_str_t* name,
+    ngx_str_t* path, ngx_open_file_info_t* of) {
   ngx_fd_t fd;
   ngx_int_t rc;
   mir_text reason;
@@ -767,7 +766,7 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
   ngx_chain_t out[2];
   mir_resume resume;
   mir_download download;
-  const mir_base* base;
+  const mir_release_base* base;
   ngx_http_mir_attribution_ctx_t* ctx;
   ngx_open_file_info_t of;
   ngx_http_core_loc_conf_t* clcf;
@@ -888,9 +887,9 @@ static ngx_int_t ngx_http_mir_attribution_handler(ngx_http_request_t* r) {
     resume.if_range.data = r->headers_in.if_range->value.data;
   }
 
-  if (mir_plan_download(mmcf->keys, (const char*)token.data, token.len, (const char*)name.data,
-                        name.len, ngx_time(), &resume, base, slot_bytes,
-                        ngx_http_mir_attribution_allocator(r->pool), &download) != 0) {
+  if (mir_decide_download(mmcf->keys, (const char*)token.data, token.len, (const char*)name.data,
+                          name.len, ngx_time(), &resume, base, slot_bytes,
+                          ngx_http_mir_attribution_allocator(r->pool), &download) != 0) {
     return NGX_HTTP_INTERNAL_SERVER_ERROR;
   }
 

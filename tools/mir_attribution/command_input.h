@@ -1,7 +1,7 @@
 // What the commands read: the value of stamp, plan and link (--value=TEXT,
 // the argument's bytes, or --value-file=FILE, the file's bytes exactly, for
 // values a shell cannot pass), and the file stamp, reserve and plan read,
-// with its size and a reader of byte ranges for the record library.
+// with its size.
 #ifndef TOOLS_MIR_ATTRIBUTION_COMMAND_INPUT_H_
 #define TOOLS_MIR_ATTRIBUTION_COMMAND_INPUT_H_
 
@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "mir_installer_win/installer/attribution_file.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "mir_installer_win/installer/signed_image.h"
 #include "tools/mir_attribution/cli.h"
 
@@ -24,10 +24,8 @@ bool ReadValue(const std::optional<Argument>& text, const std::optional<Argument
                std::string& value, std::string& error);
 
 struct InputFile {
-  std::unique_ptr<installer::AttributionFile> file;
+  std::unique_ptr<installer::ByteSource> file;
   uint64_t size = 0;
-  // Reads a range of the open file, however many read calls it takes.
-  installer::ReadAtAttributionFile::ReadAt read;
 };
 
 // False with the reason when `path` cannot be opened or its size read.

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "base/posix/scoped_descriptor.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "tools/mir_attribution/output_file.h"
 
 namespace mir_attribution {
@@ -44,16 +45,15 @@ bool CopyPrefix(int source, int file, uint64_t count) {
     if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
     break;
   }
-  std::vector<uint8_t> buffer(1 << 20);
-  for (auto offset = static_cast<uint64_t>(in_offset); offset < count;) {
-    const ssize_t got =
-        pread(source, buffer.data(), std::min<uint64_t>(buffer.size(), count - offset),
-              static_cast<off_t>(offset));
-    if (got <= 0 || !WriteAll(file, offset, buffer.data(), static_cast<uint64_t>(got)))
-      return false;
-    offset += static_cast<uint64_t>(got);
-  }
-  return true;
+  auto offset = static_cast<uint64_t>(in_offset);
+  uint32_t ignored = 0;
+  return installer::ReadInChunks(
+      *installer::BorrowedDescriptorSource(source), offset, count - offset,
+      [&](installer::ByteSpan part) {
+        offset += part.size();
+        return WriteAll(file, offset - part.size(), part.data(), part.size());
+      },
+      ignored);
 }
 
 // `writes` in order, then `size` bytes, on disk.

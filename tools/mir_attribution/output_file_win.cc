@@ -3,6 +3,7 @@
 #include <random>
 
 #include "base/win/scoped_handle.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "tools/mir_attribution/output_file.h"
 
 namespace mir_attribution {
@@ -29,18 +30,16 @@ bool WriteAt(HANDLE file, uint64_t offset, const uint8_t* bytes, uint64_t count)
   return true;
 }
 
-bool CopyPrefix(HANDLE source, HANDLE file, uint64_t count) {
-  std::vector<uint8_t> buffer(1 << 20);
-  for (uint64_t offset = 0; offset < count;) {
-    DWORD got = 0;
-    const auto ask = static_cast<DWORD>(std::min<uint64_t>(buffer.size(), count - offset));
-    if (!::ReadFile(source, buffer.data(), ask, &got, nullptr) || got == 0 ||
-        !WriteAt(file, offset, buffer.data(), got)) {
-      return false;
-    }
-    offset += got;
-  }
-  return true;
+bool CopyPrefix(installer::ByteSource& source, HANDLE file, uint64_t count) {
+  uint64_t offset = 0;
+  uint32_t ignored = 0;
+  return installer::ReadInChunks(
+      source, 0, count,
+      [&](installer::ByteSpan part) {
+        offset += part.size();
+        return WriteAt(file, offset - part.size(), part.data(), part.size());
+      },
+      ignored);
 }
 
 // `writes` in order, then `size` bytes, on disk.
@@ -58,9 +57,12 @@ bool WriteAndSync(HANDLE file, const std::vector<StampEdit::Write>& writes, uint
 
 bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
                    const std::vector<StampEdit::Write>& writes, uint64_t size, std::string& error) {
-  base::ScopedHandle source(::CreateFileW(in.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!source.IsValid()) return Failed("cannot read", error);
+  uint32_t code = 0;
+  const std::unique_ptr<installer::ByteSource> source = installer::OpenFileSource(in.c_str(), code);
+  if (!source) {
+    ::SetLastError(code);
+    return Failed("cannot read", error);
+  }
   // A temporary name beside OUT, created only if nothing has it.
   std::random_device random;
   fs::path temporary;
@@ -73,7 +75,7 @@ bool WriteFileCopy(const fs::path& in, const fs::path& out, uint64_t copied,
     if (!file.IsValid() && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (!file.IsValid()) return Failed("cannot be created", error);
-  const bool written = CopyPrefix(source.Get(), file.Get(), copied) &&
+  const bool written = CopyPrefix(*source, file.Get(), copied) &&
                        WriteAndSync(file.Get(), writes, size) && ::CloseHandle(file.Release());
   if (!written || !::MoveFileExW(temporary.c_str(), out.c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

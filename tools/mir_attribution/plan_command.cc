@@ -39,8 +39,7 @@ int Plan(std::span<const Argument> arguments) {
   }
   InputFile input;
   server::ReleaseBase release;
-  if (!OpenInputFile(path, input, error) ||
-      !server::FindReleaseBase(input.size, input.read, release, error)) {
+  if (!OpenInputFile(path, input, error) || !server::FindReleaseBase(*input.file, release, error)) {
     return Refuse(path, error);
   }
   const installer::AttributionSlot& slot = release.slot;
@@ -51,13 +50,15 @@ int Plan(std::span<const Argument> arguments) {
   }
   // One pass over the base: its digest and, from the slot on, the copy's.
   base::Sha256 base_hash;
-  std::vector<uint8_t> chunk(1 << 20);
-  for (uint64_t offset = 0; offset < slot.offset;) {
-    const installer::MutableByteSpan part(chunk.data(),
-                                          std::min<uint64_t>(chunk.size(), slot.offset - offset));
-    if (!input.read(offset, part)) return Refuse(path, "cannot be read");
-    base_hash.Update(part);
-    offset += part.size();
+  uint32_t read_error = 0;
+  if (!installer::ReadInChunks(
+          *input.file, 0, slot.offset,
+          [&base_hash](installer::ByteSpan part) {
+            base_hash.Update(part);
+            return true;
+          },
+          read_error)) {
+    return Refuse(path, "cannot be read");
   }
   base::Sha256 stamped_hash = base_hash;
   base_hash.Update(std::vector<uint8_t>(slot.size));

@@ -24,10 +24,9 @@ int Read(std::span<const Argument> arguments) {
   }
   const std::filesystem::path& path = options.operands[0].path;
   uint32_t error = 0;
-  const std::unique_ptr<installer::AttributionFile> file =
-      installer::OpenAttributionFile(path.c_str(), error);
+  std::unique_ptr<installer::ByteSource> file = installer::OpenFileSource(path.c_str(), error);
   if (!file) return Refuse(path, "cannot be opened (" + std::to_string(error) + ")");
-  const std::string value = installer::FindAttributionInFile(*file);
+  const std::string value = installer::FindAttributionInFile(std::move(file));
   if (value.empty()) return Refuse(path, "no CHANNEL_INFO record found");
   std::fwrite(value.data(), 1, value.size(), stdout);
   std::fputc('\n', stdout);

@@ -24,11 +24,11 @@ int Reserve(std::span<const Argument> arguments) {
   }
   // The slot is a record of zeros: the entry grows by it, padded to 8.
   StampEdit edit;
-  if (!PlanStamp(image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
+  if (!LayOutStamp(image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
     return Refuse(in, error);
   }
   installer::RecordPlace place;
-  if (!LauncherReads(edit, input.read, &place).empty()) {
+  if (!LauncherReads(edit, *input.file, &place).empty()) {
     return Refuse(
         in, "the launcher would find a value in the base: " + DescribeRecordPlace(place, image));
   }

@@ -29,25 +29,6 @@ std::vector<uint8_t> BytesOf(uint32_t value) {
 
 }  // namespace
 
-bool StampEdit::ReadStamped(uint64_t offset, installer::MutableByteSpan into,
-                            const installer::ReadAtAttributionFile::ReadAt& read_source) const {
-  if (offset > stamped_size() || into.size() > stamped_size() - offset) return false;
-  const uint64_t end = offset + into.size();
-  if (offset < table_offset) {
-    const installer::MutableByteSpan head = into.first(std::min(end, table_offset) - offset);
-    if (!read_source(offset, head)) return false;
-    if (!slot_fill) Overlay(offset, head, directory_size_offset, directory_size);
-    if (checksum) Overlay(offset, head, checksum_offset, *checksum);
-  }
-  if (end > table_offset) {
-    const uint64_t from = std::max(offset, table_offset);
-    std::copy(table.begin() + static_cast<ptrdiff_t>(from - table_offset),
-              table.begin() + static_cast<ptrdiff_t>(end - table_offset),
-              into.begin() + static_cast<ptrdiff_t>(from - offset));
-  }
-  return true;
-}
-
 std::vector<StampEdit::Write> StampEdit::InPlaceWrites() const {
   if (slot_fill) return {{table_offset, table}};
   const uint64_t content = entry_offset + installer::kCertificateEntryHeaderSize;
@@ -68,8 +49,8 @@ std::vector<StampEdit::Write> StampEdit::CopyWrites() const {
   return writes;
 }
 
-bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
-                  StampEdit& edit, std::string& error) {
+bool LayOutSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                    StampEdit& edit, std::string& error) {
   edit = StampEdit();
   edit.table.resize(slot.size);
   if (!installer::FillAttributionSlot(value, form, edit.table, error)) return false;
@@ -78,8 +59,8 @@ bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value
   return true;
 }
 
-bool PlanStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
-               std::string& error) {
+bool LayOutStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
+                 std::string& error) {
   const std::vector<uint8_t>& table = image.table;
   installer::SignatureEntry last;
   if (!installer::FindSignatureEntry(table, last, error)) return false;
@@ -107,14 +88,36 @@ bool PlanStamp(const installer::SignedImage& image, const std::string& record, S
   return true;
 }
 
-std::string LauncherReads(const StampEdit& edit,
-                          const installer::ReadAtAttributionFile::ReadAt& read_source,
+bool StampedSource::Size(uint64_t& size, uint32_t&) {
+  size = edit_.stamped_size();
+  return true;
+}
+
+bool StampedSource::ReadAt(uint64_t offset, installer::MutableByteSpan into, uint32_t& error) {
+  const StampEdit& edit = edit_;
+  if (offset > edit.stamped_size() || into.size() > edit.stamped_size() - offset) {
+    error = installer::kReadPastEnd;
+    return false;
+  }
+  const uint64_t end = offset + into.size();
+  if (offset < edit.table_offset) {
+    const installer::MutableByteSpan head = into.first(std::min(end, edit.table_offset) - offset);
+    if (!source_.ReadAt(offset, head, error)) return false;
+    if (!edit.slot_fill) Overlay(offset, head, edit.directory_size_offset, edit.directory_size);
+    if (edit.checksum) Overlay(offset, head, edit.checksum_offset, *edit.checksum);
+  }
+  if (end > edit.table_offset) {
+    const uint64_t from = std::max(offset, edit.table_offset);
+    std::copy(edit.table.begin() + static_cast<ptrdiff_t>(from - edit.table_offset),
+              edit.table.begin() + static_cast<ptrdiff_t>(end - edit.table_offset),
+              into.begin() + static_cast<ptrdiff_t>(from - offset));
+  }
+  return true;
+}
+
+std::string LauncherReads(const StampEdit& edit, installer::ByteSource& source,
                           installer::RecordPlace* place) {
-  installer::ReadAtAttributionFile stamped(
-      edit.stamped_size(), [&edit, &read_source](uint64_t offset, installer::MutableByteSpan into) {
-        return edit.ReadStamped(offset, into, read_source);
-      });
-  return installer::FindAttributionInFile(stamped, place);
+  return installer::FindAttributionInFile(std::make_unique<StampedSource>(edit, source), place);
 }
 
 std::string DescribeRecordPlace(const installer::RecordPlace& place,

@@ -5,9 +5,9 @@
 // signature's hash covers neither the certificate table nor that directory
 // entry (nor the checksum), so nothing it covers changes.
 //
-// A stamp is planned first (StampEdit), from the headers and the table
+// A stamp is laid out first (StampEdit), from the headers and the table
 // alone: a launcher of any size is stamped without being read whole. The
-// plan can then be read as the stamped file would be, before anything is
+// layout can then be read as the stamped file would be, before anything is
 // written, to run the launcher's own search over it.
 #ifndef TOOLS_MIR_ATTRIBUTION_STAMP_H_
 #define TOOLS_MIR_ATTRIBUTION_STAMP_H_
@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "mir_installer_win/installer/attribution_file.h"
 #include "mir_installer_win/installer/attribution_slot.h"
 #include "mir_installer_win/installer/binary_format.h"
+#include "mir_installer_win/installer/byte_source.h"
 #include "mir_installer_win/installer/channel_info.h"
 #include "mir_installer_win/installer/channel_info_search.h"
 #include "mir_installer_win/installer/signed_image.h"
@@ -46,12 +46,6 @@ struct StampEdit {
 
   uint64_t stamped_size() const { return table_offset + table.size(); }
 
-  // Fills `into` with the stamped file's bytes from `offset`; `read_source`
-  // gives the bytes of the file as it is. False when a read fails or the
-  // range runs past the end.
-  bool ReadStamped(uint64_t offset, installer::MutableByteSpan into,
-                   const installer::ReadAtAttributionFile::ReadAt& read_source) const;
-
   // The writes that turn the file into the stamped one where it lies, in
   // order: the record first, the two length fields (and the checksum) last,
   // so that an interrupted stamp leaves the old lengths in place. The file
@@ -66,22 +60,35 @@ struct StampEdit {
   std::vector<Write> CopyWrites() const;
 };
 
-// Plans writing `record` (installer::EncodeRecord's, or a slot's zeros)
+// Lays out writing `record` (installer::EncodeRecord's, or a slot's zeros)
 // after the signature in the last entry of `image`'s certificate table. A
 // record already there is replaced. Refuses, with the reason, an image whose
 // last entry is not an Authenticode signature (installer::FindSignatureEntry).
-bool PlanStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
-               std::string& error);
+bool LayOutStamp(const installer::SignedImage& image, const std::string& record, StampEdit& edit,
+                 std::string& error);
 
-// Plans filling the slot of a reserved base with the record for `value`;
+// Lays out filling the slot of a reserved base with the record for `value`;
 // false with the reason when installer::FillAttributionSlot refuses it.
-bool PlanSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
-                  StampEdit& edit, std::string& error);
+bool LayOutSlotFill(const installer::AttributionSlot& slot, std::string_view value, RecordForm form,
+                    StampEdit& edit, std::string& error);
+
+// The file as `edit` makes it, read from the file as it is (`source`); both
+// must outlive it.
+class StampedSource final : public installer::ByteSource {
+ public:
+  StampedSource(const StampEdit& edit, installer::ByteSource& source)
+      : edit_(edit), source_(source) {}
+  bool Size(uint64_t& size, uint32_t& error) override;
+  bool ReadAt(uint64_t offset, installer::MutableByteSpan into, uint32_t& error) override;
+
+ private:
+  const StampEdit& edit_;
+  installer::ByteSource& source_;
+};
 
 // What the launcher's own search finds in the file as `edit` makes it, read
-// from the file as it is through `read_source`; `place`, if any, says where.
-std::string LauncherReads(const StampEdit& edit,
-                          const installer::ReadAtAttributionFile::ReadAt& read_source,
+// from the file as it is (`source`); `place`, if any, says where.
+std::string LauncherReads(const StampEdit& edit, installer::ByteSource& source,
                           installer::RecordPlace* place = nullptr);
 
 // Where the launcher finds a record in `image` (or a stamp of it), for

@@ -16,18 +16,20 @@ struct StampOptions : CommandOptions {
   bool fix_checksum = false, in_place = false;
 };
 
-// The PE checksum of the stamped file, read in chunks of up to a mebibyte;
-// nothing when a read fails.
-std::optional<uint32_t> StampedChecksum(
-    const StampEdit& edit, const installer::ReadAtAttributionFile::ReadAt& read_source) {
+// The PE checksum of the stamped file, read in chunks; nothing when a read
+// fails.
+std::optional<uint32_t> StampedChecksum(const StampEdit& edit, installer::ByteSource& source) {
   PeChecksum checksum(edit.checksum_offset);
-  std::vector<uint8_t> chunk(1 << 20);
-  for (uint64_t offset = 0; offset < edit.stamped_size();) {
-    const installer::MutableByteSpan part(
-        chunk.data(), std::min<uint64_t>(chunk.size(), edit.stamped_size() - offset));
-    if (!edit.ReadStamped(offset, part, read_source)) return std::nullopt;
-    checksum.Add(part);
-    offset += part.size();
+  StampedSource stamped(edit, source);
+  uint32_t error = 0;
+  if (!installer::ReadInChunks(
+          stamped, 0, edit.stamped_size(),
+          [&checksum](installer::ByteSpan part) {
+            checksum.Add(part);
+            return true;
+          },
+          error)) {
+    return std::nullopt;
   }
   return checksum.Finish();
 }
@@ -42,12 +44,13 @@ bool WriteInPlace(const StampEdit& edit, const fs::path& path, InputFile& input,
     if (write.offset >= input.size) continue;
     saved.push_back({write.offset, std::vector<uint8_t>(std::min<uint64_t>(
                                        write.bytes.size(), input.size - write.offset))});
-    if (!input.read(write.offset, saved.back().bytes)) {
+    uint32_t ignored = 0;
+    if (!input.file->ReadAt(write.offset, saved.back().bytes, ignored)) {
       error = "cannot be read";
       return false;
     }
   }
-  input.file->Close();
+  input.file.reset();  // closed before it is opened for writing
   switch (ApplyInPlace(path, writes, edit.stamped_size())) {
     case InPlaceWrite::kWritten:
       return true;
@@ -103,15 +106,15 @@ int Stamp(std::span<const Argument> arguments) {
     if (options.fix_checksum) {
       return Refuse(in, "a base's checksum is left alone: its stamped copies share its headers");
     }
-    if (!PlanSlotFill(slot, value, form, edit, error)) return Refuse(in, error);
-  } else if (!PlanStamp(image, record, edit, error)) {
+    if (!LayOutSlotFill(slot, value, form, edit, error)) return Refuse(in, error);
+  } else if (!LayOutStamp(image, record, edit, error)) {
     return Refuse(in, error);
   }
-  if (options.fix_checksum && !(edit.checksum = StampedChecksum(edit, input.read))) {
+  if (options.fix_checksum && !(edit.checksum = StampedChecksum(edit, *input.file))) {
     return Refuse(in, "cannot be read");
   }
   installer::RecordPlace place;
-  const std::string read_back = LauncherReads(edit, input.read, &place);
+  const std::string read_back = LauncherReads(edit, *input.file, &place);
   if (read_back.empty()) return Refuse(in, "the launcher would find no value in the stamped file");
   if (read_back != value) {
     return Refuse(in, "the launcher would find another value in the stamped file: " +

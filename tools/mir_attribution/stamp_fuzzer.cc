@@ -58,7 +58,9 @@ std::vector<uint8_t> SignedImage(uint32_t table_at, int entries, uint32_t conten
 // Applies `edit` both ways; the two results must agree.
 std::vector<uint8_t> Apply(const std::vector<uint8_t>& image, const StampEdit& edit) {
   std::vector<uint8_t> copy(edit.stamped_size());
-  if (!edit.ReadStamped(0, copy, test_support::ReadAtOf(image))) abort();
+  installer::MemorySource source(image);
+  uint32_t error = 0;
+  if (!mir_attribution::StampedSource(edit, source).ReadAt(0, copy, error)) abort();
   std::vector<uint8_t> from_copy_writes(image.begin(),
                                         image.begin() + static_cast<ptrdiff_t>(edit.table_offset));
   std::vector<uint8_t> in_place = image;
@@ -83,15 +85,14 @@ bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm for
   std::string record, error;
   installer::SignedImage signed_image;
   if (!installer::EncodeRecord(value, form, record, error) ||
-      !installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
-                                  error)) {
+      !test_support::ReadSignedImageOf(image, signed_image, error)) {
     return false;
   }
   StampEdit edit;
   installer::AttributionSlot slot;
   const bool base = installer::FindAttributionSlot(signed_image, slot, error);
-  if (base ? !mir_attribution::PlanSlotFill(slot, value, form, edit, error)
-           : !mir_attribution::PlanStamp(signed_image, record, edit, error)) {
+  if (base ? !mir_attribution::LayOutSlotFill(slot, value, form, edit, error)
+           : !mir_attribution::LayOutStamp(signed_image, record, edit, error)) {
     return false;
   }
   std::vector<uint8_t> stamped = Apply(image, edit);
@@ -102,8 +103,8 @@ bool Stamp(std::vector<uint8_t>& image, const std::string& value, RecordForm for
     abort();
   }
   // The tool writes only what the launcher reads back exactly.
-  installer::ReadAtAttributionFile file = test_support::MemoryAttributionFile(stamped);
-  if (installer::FindAttributionInFile(file) != value) return false;
+  if (installer::FindAttributionInFile(std::make_unique<installer::MemorySource>(stamped)) != value)
+    return false;
   image = std::move(stamped);
   return true;
 }
@@ -121,9 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StampEdit edit;
     std::string error;
     installer::SignedImage signed_image;
-    if (!installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
-                                    error) ||
-        !mir_attribution::PlanStamp(
+    if (!test_support::ReadSignedImageOf(image, signed_image, error) ||
+        !mir_attribution::LayOutStamp(
             signed_image, std::string(installer::kAttributionSlotSize, '\0'), edit, error)) {
       abort();
     }
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Stamp(image, value, form)) return 0;
   // Whatever was accepted is in the file, once, as the launcher stores it.
   if (!installer::IsValidChannelInfo(value)) abort();
-  installer::ReadAtAttributionFile stamped = test_support::MemoryAttributionFile(image);
-  if (installer::FindAttributionInFile(stamped) != value) abort();
+  if (installer::FindAttributionInFile(std::make_unique<installer::MemorySource>(image)) != value)
+    abort();
   return 0;
 }

@@ -14,22 +14,28 @@ namespace {
 using test_support::BaseSyntheticImage;
 using test_support::SyntheticImage;
 
+// The bytes from `offset` of the copy that `edit` makes of `image`.
+bool ReadStamped(const StampEdit& edit, uint64_t offset, installer::MutableByteSpan into,
+                 installer::ByteSpan image) {
+  installer::MemorySource source(image);
+  uint32_t error = 0;
+  return StampedSource(edit, source).ReadAt(offset, into, error);
+}
+
 installer::SignedImage Read(const std::vector<uint8_t>& image) {
   installer::SignedImage signed_image;
   std::string error;
-  EXPECT_TRUE(
-      installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image, error));
+  EXPECT_TRUE(test_support::ReadSignedImageOf(image, signed_image, error));
   return signed_image;
 }
 
-bool Plan(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
-          StampEdit& edit, std::string& error) {
+bool LayOut(const std::vector<uint8_t>& image, std::string_view value, RecordForm form,
+            StampEdit& edit, std::string& error) {
   std::string record;
   installer::SignedImage signed_image;
   return installer::EncodeRecord(value, form, record, error) &&
-         installer::ReadSignedImage(image.size(), test_support::ReadAtOf(image), signed_image,
-                                    error) &&
-         PlanStamp(signed_image, record, edit, error);
+         test_support::ReadSignedImageOf(image, signed_image, error) &&
+         LayOutStamp(signed_image, record, edit, error);
 }
 
 // The stamped image as a copy would hold it, or nothing with the reason.
@@ -37,18 +43,17 @@ std::vector<uint8_t> Stamped(const std::vector<uint8_t>& image, std::string_view
                              RecordForm form, std::string* error = nullptr) {
   StampEdit edit;
   std::string reason;
-  if (!Plan(image, value, form, edit, reason)) {
+  if (!LayOut(image, value, form, edit, reason)) {
     if (error) *error = reason;
     return {};
   }
   std::vector<uint8_t> stamped(edit.stamped_size());
-  EXPECT_TRUE(edit.ReadStamped(0, stamped, test_support::ReadAtOf(image)));
+  EXPECT_TRUE(ReadStamped(edit, 0, stamped, image));
   return stamped;
 }
 
 std::string LauncherReads(const std::vector<uint8_t>& image) {
-  installer::ReadAtAttributionFile file = test_support::MemoryAttributionFile(image);
-  return installer::FindAttributionInFile(file);
+  return installer::FindAttributionInFile(std::make_unique<installer::MemorySource>(image));
 }
 
 TEST(StampTest, StampsAfterTheSignatureAndGrowsBothLengths) {
@@ -154,7 +159,7 @@ TEST(StampTest, RefusesFilesItCannotStampSafely) {
 }
 
 // An opening tag in the signature's bytes swallows the record that follows:
-// the launcher reads another value. The tool reads the planned file back the
+// the launcher reads another value. The tool reads the laid-out file back the
 // launcher's way and sees it.
 TEST(StampTest, ReadingBackCatchesAValueTheLauncherWouldNotFind) {
   SyntheticImage image = BaseSyntheticImage();
@@ -173,10 +178,10 @@ TEST(StampTest, InPlaceWritesGiveTheSameFileRecordFirst) {
     if (*previous) image = Stamped(image, previous, RecordForm::kDelimited);
     StampEdit edit;
     std::string error;
-    ASSERT_TRUE(Plan(image, "new", RecordForm::kTrailer, edit, error)) << error;
+    ASSERT_TRUE(LayOut(image, "new", RecordForm::kTrailer, edit, error)) << error;
     edit.checksum = 0x12345678;
     std::vector<uint8_t> copy(edit.stamped_size());
-    ASSERT_TRUE(edit.ReadStamped(0, copy, test_support::ReadAtOf(image)));
+    ASSERT_TRUE(ReadStamped(edit, 0, copy, image));
     std::vector<uint8_t> in_place = image;
     const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
     for (const StampEdit::Write& write : writes) {
@@ -203,50 +208,49 @@ TEST(StampTest, ReservingAndFillingABase) {
   std::string error;
   const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
   ASSERT_TRUE(
-      PlanStamp(Read(image), std::string(installer::kAttributionSlotSize, '\0'), edit, error));
+      LayOutStamp(Read(image), std::string(installer::kAttributionSlotSize, '\0'), edit, error));
   std::vector<uint8_t> reserved(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, reserved, test_support::ReadAtOf(image)));
+  ASSERT_TRUE(ReadStamped(edit, 0, reserved, image));
   EXPECT_EQ(reserved, test_support::ReservedSyntheticImage().bytes);
   EXPECT_EQ(LauncherReads(reserved), "");
 
   installer::AttributionSlot slot;
   ASSERT_TRUE(installer::FindAttributionSlot(Read(reserved), slot, error));
-  ASSERT_TRUE(PlanSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
+  ASSERT_TRUE(LayOutSlotFill(slot, "src=base", RecordForm::kTrailer, edit, error)) << error;
   const std::vector<StampEdit::Write> writes = edit.InPlaceWrites();
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].offset, reserved.size() - installer::kAttributionSlotSize);
   EXPECT_EQ(writes[0].bytes.size(), installer::kAttributionSlotSize);
   std::vector<uint8_t> stamped(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, stamped, test_support::ReadAtOf(reserved)));
+  ASSERT_TRUE(ReadStamped(edit, 0, stamped, reserved));
   EXPECT_TRUE(std::equal(reserved.begin(), reserved.begin() + 0x210, stamped.begin()));
   EXPECT_EQ(stamped.size(), reserved.size());
   EXPECT_EQ(LauncherReads(stamped), "src=base");
   // A delimited record of the longest values does not fit.
-  EXPECT_TRUE(PlanSlotFill(slot, std::string(4086, 'a'), RecordForm::kDelimited, edit, error));
-  EXPECT_FALSE(PlanSlotFill(slot, std::string(4087, 'a'), RecordForm::kDelimited, edit, error));
+  EXPECT_TRUE(LayOutSlotFill(slot, std::string(4086, 'a'), RecordForm::kDelimited, edit, error));
+  EXPECT_FALSE(LayOutSlotFill(slot, std::string(4087, 'a'), RecordForm::kDelimited, edit, error));
 }
 
 TEST(StampTest, StampedFileReadsTheSameInAnyPieces) {
   const std::vector<uint8_t> image = BaseSyntheticImage().bytes;
   StampEdit edit;
   std::string error;
-  ASSERT_TRUE(Plan(image, "pieces", RecordForm::kTrailer, edit, error));
+  ASSERT_TRUE(LayOut(image, "pieces", RecordForm::kTrailer, edit, error));
   edit.checksum = 0xAABBCCDD;
   std::vector<uint8_t> whole(edit.stamped_size());
-  ASSERT_TRUE(edit.ReadStamped(0, whole, test_support::ReadAtOf(image)));
+  ASSERT_TRUE(ReadStamped(edit, 0, whole, image));
   for (size_t piece : {1u, 3u, 7u, 64u}) {
     SCOPED_TRACE(piece);
     std::vector<uint8_t> pieced;
     for (uint64_t offset = 0; offset < edit.stamped_size(); offset += piece) {
       std::vector<uint8_t> part(std::min<uint64_t>(piece, edit.stamped_size() - offset));
-      ASSERT_TRUE(edit.ReadStamped(offset, part, test_support::ReadAtOf(image)));
+      ASSERT_TRUE(ReadStamped(edit, offset, part, image));
       pieced.insert(pieced.end(), part.begin(), part.end());
     }
     EXPECT_EQ(pieced, whole);
   }
   std::vector<uint8_t> past_the_end(2);
-  EXPECT_FALSE(
-      edit.ReadStamped(edit.stamped_size() - 1, past_the_end, test_support::ReadAtOf(image)));
+  EXPECT_FALSE(ReadStamped(edit, edit.stamped_size() - 1, past_the_end, image));
 }
 
 TEST(StampTest, PeChecksum) {
