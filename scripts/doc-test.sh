@@ -135,10 +135,12 @@ operator_environment() {
   sign "$top/server/nginx/testdata/small.exe" "$scratch/signed.exe"
   mir_attribution reserve "$scratch/signed.exe" "$scratch/srv/releases/mirelo_browser_setup.exe" >/dev/null
   chmod 755 "$scratch/srv" "$scratch/srv/releases" && chmod 644 "$scratch"/srv/releases/*
-  local s
-  s=$(printf %q "$scratch")
+  # The checkout stays where it is, also when it lies under /tmp.
+  local s t
+  s=$(printf %q "$scratch") t=$(printf %q "$top")
   setup="mount --bind $s/etc /etc && mount --bind $s/srv /srv && mount --bind $s/log /var/log/nginx
-mount -t tmpfs run /run && mount -t tmpfs tmp /tmp && ip link set lo up
+mount -t tmpfs run /run && mkdir /run/checkout && mount --bind $t /run/checkout
+mount -t tmpfs tmp /tmp && mkdir -p $t && mount --bind /run/checkout $t && ip link set lo up
 export CURL_CA_BUNDLE=/etc/ssl/mirelo/dl.example.com.pem"
   # In a chroot, / is no mount point and its mount's propagation cannot be
   # changed from inside: it is left as the chroot's maker set it.
